@@ -1,0 +1,89 @@
+// The process-wide assembly loader of the runtime stand-in: loads SDK
+// libraries, finds classes by name, and raises the assembly-resolve event
+// when its own rules cannot find a library.
+#pragma once
+
+#include "SdkModule.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Runtime {
+
+class Assembly;
+using AssemblyRef = Ref<Assembly>;
+
+// One loaded SDK library. Libraries stay loaded until the process ends, as
+// assemblies do.
+class Assembly {
+public:
+    const std::string& FullName() const { return fullName_; }
+    const std::string& Location() const { return location_; }
+    // Simple name: the full name up to its first comma.
+    std::string SimpleName() const;
+    Ref<Object> CreateInstance(const std::string& className) const;
+    bool HasClass(const std::string& className) const { return classes_.count(className) != 0; }
+    // Address of an exported symbol of the library, or null.
+    void* GetExport(const char* name) const;
+
+private:
+    friend class AppDomain;
+    std::string fullName_;
+    std::string location_;
+    void* handle_ = nullptr;
+    std::map<std::string, ClassFactory> classes_;
+};
+
+class AppDomain final : public IActivator {
+public:
+    // Handlers get the requested full name and return a loaded assembly or
+    // null; the first non-null answer is used.
+    using ResolveHandler = std::function<AssemblyRef(const std::string& fullName)>;
+
+    static AppDomain& CurrentDomain();
+
+    // Subscribes a handler; the token removes it again.
+    int AddAssemblyResolve(ResolveHandler handler);
+    void RemoveAssemblyResolve(int token);
+    std::size_t AssemblyResolveCount() const;
+
+    // Loads the library at `path` (or returns it when already loaded from
+    // there). Throws FileNotFoundException, BadImageFormatException or
+    // EntryPointNotFoundException naming the file and the reason.
+    AssemblyRef LoadFrom(const std::string& path);
+
+    // Finds an assembly by full name: one already loaded with that simple
+    // name; else "<application base>/<simple name>.dll"; else the resolve
+    // handlers. Throws FileNotFoundException naming the full name.
+    AssemblyRef Load(const std::string& fullName);
+
+    Ref<Object> CreateInstance(const std::string& assemblyFullName, const std::string& className) override;
+
+    template <class T>
+    Ref<T> CreateInstance(const std::string& assemblyFullName, const std::string& className) {
+        return Runtime::CreateInstance<T>(*this, assemblyFullName, className);
+    }
+
+    std::vector<AssemblyRef> GetAssemblies() const;
+
+    // Folder of the host executable, where the runtime probes first.
+    static std::string ApplicationBase();
+
+private:
+    AppDomain() = default;
+    AssemblyRef FindLoaded(const std::string& simpleName) const;
+
+    mutable std::recursive_mutex mutex_;
+    std::vector<AssemblyRef> assemblies_;
+    std::vector<std::pair<int, ResolveHandler>> resolveHandlers_;
+    int nextToken_ = 1;
+};
+
+// Simple name of a full display name: the text before the first comma,
+// untrimmed.
+std::string SimpleNameOf(const std::string& fullName);
+
+}  // namespace Runtime

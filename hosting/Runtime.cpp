@@ -1,0 +1,293 @@
+#include "Runtime.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <fstream>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <execinfo.h>
+#endif
+
+namespace Runtime {
+
+Exception::Exception(std::string message) : message_(std::move(message)), stack_(CaptureStackTrace(2)) {}
+
+std::string Exception::ToString() const {
+    std::string text = TypeName();
+    if (!message_.empty()) {
+        text += ": ";
+        text += message_;
+    }
+    if (!stack_.empty()) {
+        text += '\n';
+        text += stack_;
+    }
+    return text;
+}
+
+std::string CaptureStackTrace(int skipFrames) {
+#ifdef _WIN32
+    (void)skipFrames;
+    void* frames[64];
+    const USHORT n = CaptureStackBackTrace(static_cast<DWORD>(skipFrames + 1), 64, frames, nullptr);
+    std::string out;
+    for (USHORT i = 0; i < n; ++i) {
+        HMODULE module = nullptr;
+        char name[MAX_PATH] = "?";
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCSTR>(frames[i]), &module)) {
+            GetModuleFileNameA(module, name, MAX_PATH);
+        }
+        char line[MAX_PATH + 64];
+        std::snprintf(line, sizeof line, "   at %s+%p\n", Path::FolderOf(name) == name ? name : name + Path::FolderOf(name).size() + 1,
+                      reinterpret_cast<void*>(reinterpret_cast<char*>(frames[i]) - reinterpret_cast<char*>(module)));
+        out += line;
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+#else
+    void* frames[64];
+    const int n = backtrace(frames, 64);
+    std::string out;
+    for (int i = skipFrames + 1; i < n; ++i) {
+        Dl_info info{};
+        std::string where;
+        if (dladdr(frames[i], &info) && info.dli_sname) {
+            int status = 0;
+            char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+            where = status == 0 && demangled ? demangled : info.dli_sname;
+            std::free(demangled);
+        } else {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%p", frames[i]);
+            where = buf;
+        }
+        out += "   at ";
+        out += where;
+        if (info.dli_fname) {
+            out += " in ";
+            const char* slash = std::strrchr(info.dli_fname, '/');
+            out += slash ? slash + 1 : info.dli_fname;
+        }
+        out += '\n';
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+#endif
+}
+
+// ------------------------------------------------------------------- text
+
+namespace Text {
+namespace {
+// Decodes UTF-16 into code points, replacing lone surrogates with U+FFFD.
+template <class F>
+void ForEachCodePoint(std::u16string_view s, F&& f) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        f(c);
+    }
+}
+void AppendUtf16(std::u16string& out, char32_t c) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (c >> 10));
+        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(c);
+    }
+}
+}  // namespace
+
+std::u16string FromUtf8(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        bool ok = len > 0 && i + len <= s.size();
+        for (int k = 1; ok && k < len; ++k) {
+            const unsigned char cont = static_cast<unsigned char>(s[i + k]);
+            ok = (cont & 0xC0) == 0x80;
+            c = (c << 6) | (cont & 0x3F);
+        }
+        static constexpr char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && (c < minimum[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
+        if (!ok) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        AppendUtf16(out, c);
+        i += static_cast<std::size_t>(len);
+    }
+    return out;
+}
+
+std::string ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    ForEachCodePoint(s, [&](char32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    });
+    return out;
+}
+
+std::string ToAnsi(std::u16string_view s) {
+    const std::size_t nul = s.find(u'\0');
+    if (nul != std::u16string_view::npos) s = s.substr(0, nul);
+    if (s.empty()) return {};
+#ifdef _WIN32
+    const int n = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(s.data()), static_cast<int>(s.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(s.data()), static_cast<int>(s.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+#else
+    std::string out;
+    out.reserve(s.size());
+    std::mbstate_t state{};
+    char buf[MB_LEN_MAX];
+    ForEachCodePoint(s, [&](char32_t c) {
+        const std::size_t n = std::wcrtomb(buf, static_cast<wchar_t>(c), &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            state = std::mbstate_t{};
+            out += '?';
+        } else {
+            out.append(buf, n);
+        }
+    });
+    return out;
+#endif
+}
+
+std::u16string FromAnsi(const char* text) {
+    if (!text || !*text) return {};
+#ifdef _WIN32
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), u'\0');
+    if (n > 1) MultiByteToWideChar(CP_ACP, 0, text, -1, reinterpret_cast<LPWSTR>(out.data()), n);
+    return out;
+#else
+    std::u16string out;
+    std::mbstate_t state{};
+    const char* p = text;
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        wchar_t wc = 0;
+        const std::size_t n = std::mbrtowc(&wc, p, left, &state);
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            state = std::mbstate_t{};
+            out += u'?';
+            ++p;
+            --left;
+            continue;
+        }
+        if (n == 0) break;
+        AppendUtf16(out, static_cast<char32_t>(wc));
+        p += n;
+        left -= n;
+    }
+    return out;
+#endif
+}
+}  // namespace Text
+
+// ------------------------------------------------------------ file, path
+
+namespace File {
+bool Exists(const std::string& path) {
+    if (path.empty()) return false;
+#ifdef _WIN32
+    const std::u16string wide = Text::FromUtf8(path);
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
+
+void AppendAllText(const std::string& path, std::string_view text) {
+#ifdef _WIN32
+    const std::u16string wide = Text::FromUtf8(path);
+    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"ab");
+#else
+    FILE* f = std::fopen(path.c_str(), "ab");
+#endif
+    if (!f) {
+        throw IOException("Could not open file '" + path + "' for appending: " + std::strerror(errno));
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!ok || !closed) throw IOException("Could not write to file '" + path + "'.");
+}
+}  // namespace File
+
+namespace Path {
+static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string Combine(const std::string& a, const std::string& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    if (IsSeparator(b.front()) || (b.size() > 1 && b[1] == ':')) return b;
+    if (IsSeparator(a.back())) return a + b;
+#ifdef _WIN32
+    return a + '\\' + b;
+#else
+    return a + '/' + b;
+#endif
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t pos = path.find_last_of("/\\");
+    return pos == std::string::npos ? path : path.substr(0, pos);
+}
+}  // namespace Path
+
+namespace Debug {
+void Write(std::string_view text) {
+#ifdef _WIN32
+    const std::string copy(text);
+    OutputDebugStringA(copy.c_str());
+#else
+    if (std::getenv("QUELTO_DEBUG_TRACE")) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    }
+#endif
+}
+}  // namespace Debug
+
+}  // namespace Runtime

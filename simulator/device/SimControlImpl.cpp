@@ -1,0 +1,93 @@
+#include "SimControlImpl.h"
+
+#include "SimulatedDaqSystem.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace QueltoSim {
+
+ControlImpl& Control() {
+    static ControlImpl* control = new ControlImpl();  // outlives every device
+    return *control;
+}
+
+std::vector<CallRecord> ControlImpl::Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+void ControlImpl::ClearCalls() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+}
+
+void ControlImpl::SetFailure(const std::string& operation, std::function<void()> thrower, int times) {
+    std::lock_guard lock(mutex_);
+    failures_[operation] = Failure{std::move(thrower), times};
+}
+
+void ControlImpl::ClearFailures() {
+    std::lock_guard lock(mutex_);
+    failures_.clear();
+}
+
+int ControlImpl::LiveDevices() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(devices_.size());
+}
+
+uint64_t ControlImpl::LatestDevice() const {
+    std::lock_guard lock(mutex_);
+    return devices_.empty() ? 0 : devices_.back()->Serial();
+}
+
+bool ControlImpl::RaiseEvent(const Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs>& e) {
+    std::shared_ptr<SimulatedDaqSystem> device;
+    {
+        std::lock_guard lock(mutex_);
+        if (devices_.empty()) return false;
+        device = devices_.back()->weak_from_this().lock();
+    }
+    if (!device) return false;
+    device->Inject(e);
+    return true;
+}
+
+std::string ControlImpl::EventThreadId() const {
+    std::lock_guard lock(mutex_);
+    if (devices_.empty()) return {};
+    std::ostringstream out;
+    out << devices_.back()->EventThreadId();
+    return out.str();
+}
+
+uint64_t ControlImpl::Record(const std::string& operation, std::vector<int64_t> arguments,
+                             Runtime::Ref<Runtime::Object> object, uint64_t device) {
+    std::function<void()> thrower;
+    uint64_t serial = device;
+    {
+        std::lock_guard lock(mutex_);
+        if (operation == "Create") serial = nextSerial_++;
+        calls_.push_back(CallRecord{operation, std::move(arguments), std::move(object), serial});
+        auto it = failures_.find(operation);
+        if (it != failures_.end()) {
+            thrower = it->second.thrower;
+            if (it->second.times > 0 && --it->second.times == 0) failures_.erase(it);
+        }
+    }
+    if (thrower) thrower();
+    return serial;
+}
+
+void ControlImpl::DeviceMade(SimulatedDaqSystem* device) {
+    std::lock_guard lock(mutex_);
+    devices_.push_back(device);
+}
+
+void ControlImpl::DeviceGone(SimulatedDaqSystem* device) {
+    std::lock_guard lock(mutex_);
+    std::erase(devices_, device);
+}
+
+}  // namespace QueltoSim
