@@ -84,6 +84,7 @@ public:
     void DaqDataAvailable(Quelto_DataAvailableEventArgs arg);
 
 private:
+    friend struct QueltoCApiAccess;
     QueltoWrapperPrivate* impl;
     std::vector<Listener> listeners;
 };

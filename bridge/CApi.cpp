@@ -1,0 +1,129 @@
+// The C functions: one line each over the facade, inside one containment
+// helper so that no exception reaches a C host.
+#include "BridgeFolder.h"
+#include "DataThunk.h"
+#include "ErrorReport.h"
+#include "QueltoBridge.h"
+#include "QueltoWrapperPrivate.h"
+#include "Quelto_DaqSystem.h"
+
+#include <new>
+
+using Bridge::Contain;
+
+namespace {
+Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
+}  // namespace
+
+// Reaches the facade's private table for C registrations, whose records the
+// table owns and releases.
+struct QueltoCApiAccess {
+    static Bridge::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
+};
+
+extern "C" {
+
+QUELTO_API void* QUELTO_CALL Quelto_Bridge_Create(void) {
+    return Contain("Quelto_Bridge_Create", static_cast<void*>(nullptr), []() -> void* {
+        SetupBridgeAssemblyResolve();
+        return new Quelto_DaqSystem();
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_Destroy(void* bridge) {
+    Contain("Quelto_Bridge_Destroy", [&] { delete Facade(bridge); });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_StartCapturing(void* bridge) {
+    Contain("Quelto_Bridge_StartCapturing", [&] {
+        if (bridge) Facade(bridge)->StartCapturing(Quelto_DataAvailableEventPeriod{});
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_StopCapturing(void* bridge) {
+    Contain("Quelto_Bridge_StopCapturing", [&] {
+        if (bridge) Facade(bridge)->StopCapturing();
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
+    Contain("Quelto_Bridge_RegisterDataCallback", [&] {
+        if (!bridge) return;
+        auto registration = std::make_shared<Bridge_Registration>(Bridge_Registration{cb, context});
+        void* listenerContext = registration.get();
+        QueltoCApiAccess::Table(*Facade(bridge)).Add(&Bridge_DataThunk, listenerContext, std::move(registration));
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
+    Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
+        if (!bridge) return;
+        QueltoCApiAccess::Table(*Facade(bridge)).RemoveFirst([&](const Bridge::ListenerEntry& e) {
+            if (e.cb != &Bridge_DataThunk || !e.owned) return false;
+            const auto* r = static_cast<const Bridge_Registration*>(e.context);
+            return r->cb == cb && r->context == context;
+        });
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_ConfigureCapture(void* bridge, Quelto_CaptureConfiguration* configuration) {
+    Contain("Quelto_Bridge_ConfigureCapture", [&] {
+        if (!bridge) return;
+        if (!configuration) throw Runtime::ArgumentNullException("Value cannot be null. (Parameter 'configuration')");
+        Facade(bridge)->ConfigureCapture(*configuration);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_ConfigureSensor(void* bridge, Quelto_SensorConfiguration* configuration,
+                                                          int sensorIndex) {
+    Contain("Quelto_Bridge_ConfigureSensor", [&] {
+        if (!bridge) return;
+        if (!configuration) throw Runtime::ArgumentNullException("Value cannot be null. (Parameter 'configuration')");
+        Facade(bridge)->ConfigureSensor(*configuration, sensorIndex);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_CalibrateImuOffset(void* bridge, int sensorIndex) {
+    Contain("Quelto_Bridge_CalibrateImuOffset", [&] {
+        if (bridge) Facade(bridge)->CalibrateImuOffset(sensorIndex);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_CalibrateGyroscopeOffset(void* bridge, int sensorIndex) {
+    Contain("Quelto_Bridge_CalibrateGyroscopeOffset", [&] {
+        if (bridge) Facade(bridge)->CalibrateGyroscopeOffset(sensorIndex);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_CalibrateAccelerometerOffset(void* bridge, int sensor) {
+    Contain("Quelto_Bridge_CalibrateAccelerometerOffset", [&] {
+        if (bridge) Facade(bridge)->CalibrateAccelerometerOffset(sensor);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_CalibrateEMGOffset(void* bridge, int sensor) {
+    Contain("Quelto_Bridge_CalibrateEMGOffset", [&] {
+        if (bridge) Facade(bridge)->CalibrateEMGOffset(sensor);
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_UpdateDisplay(void* bridge) {
+    Contain("Quelto_Bridge_UpdateDisplay", [&] {
+        if (bridge) Facade(bridge)->UpdateDisplay();
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_SaveCurrentRxConfiguration(void* bridge) {
+    Contain("Quelto_Bridge_SaveCurrentRxConfiguration", [&] {
+        if (bridge) Facade(bridge)->SaveCurrentRxConfiguration();
+    });
+}
+
+QUELTO_API int QUELTO_CALL Quelto_Bridge_GetdeviceState(void* bridge) {
+    return Contain("Quelto_Bridge_GetdeviceState", QUELTO_BRIDGE_STATE_UNKNOWN,
+                   [&] { return bridge ? Facade(bridge)->GetdeviceState() : QUELTO_BRIDGE_STATE_UNKNOWN; });
+}
+
+QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Bridge::LastError(); }
+
+}  // extern "C"

@@ -1,0 +1,97 @@
+#include "Quelto_DaqSystem.h"
+
+#include "AppDomain.h"
+#include "QueltoWrapperPrivate.h"
+
+namespace D = Quelto::Common::Definitions;
+
+Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
+    auto owned = std::make_unique<QueltoWrapperPrivate>();
+    owned->table = std::make_shared<Bridge::ListenerTable>(&listeners);
+    owned->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
+        D::QueltoAssemblyName, Quelto::DaqSystemClass);
+    try {
+        owned->eventBridge = std::make_shared<QueltoManagedBridge>(this);
+        owned->daqSystem->add_DataAvailable(owned->eventBridge->Handler());
+        owned->eventBridge->StartProcessing();
+    } catch (...) {
+        if (owned->eventBridge) owned->eventBridge->StopProcessing();
+        owned->daqSystem->Dispose();
+        throw;
+    }
+    impl = owned.release();
+}
+
+Quelto_DaqSystem::Quelto_DaqSystem(const Quelto_DaqSystem&) : impl(nullptr) {
+    throw Runtime::InvalidOperationException(
+        "A Quelto_DaqSystem owns a device and cannot be copied; share a pointer to it instead.");
+}
+
+Quelto_DaqSystem& Quelto_DaqSystem::operator=(const Quelto_DaqSystem& other) {
+    if (this != &other) {
+        throw Runtime::InvalidOperationException(
+            "A Quelto_DaqSystem owns a device and cannot be copied; share a pointer to it instead.");
+    }
+    return *this;
+}
+
+Quelto_DaqSystem::~Quelto_DaqSystem() {
+    if (!impl) return;
+    impl->table->Close();
+    if (impl->eventBridge) impl->eventBridge->StopProcessing();
+    impl->eventBridge.reset();
+    if (impl->daqSystem) {
+        try {
+            impl->daqSystem->Dispose();
+        } catch (...) {
+            // A device that fails to release must not take the host down.
+        }
+        impl->daqSystem.reset();
+    }
+    delete impl;
+    impl = nullptr;
+}
+
+void Quelto_DaqSystem::StartCapturing(Quelto_DataAvailableEventPeriod period) {
+    const auto number = static_cast<uint16_t>(period);
+    const int32_t sdkPeriod = number >= 1 && number <= 3 ? number : 0;
+    impl->Device().StartCapturing(D::DataAvailableEventPeriod{sdkPeriod});
+}
+
+void Quelto_DaqSystem::StopCapturing() { impl->Device().StopCapturing(); }
+
+int Quelto_DaqSystem::GetdeviceState() { return static_cast<int>(impl->Device().get_State()); }
+
+Quelto_SoftwareVersion Quelto_DaqSystem::SoftwareVersion() {
+    auto& device = impl->Device();
+    Quelto_SoftwareVersion v{};
+    v.Major = Runtime::Deref(device.get_SoftwareVersion()).get_Major();
+    v.Minor = Runtime::Deref(device.get_SoftwareVersion()).get_Minor();
+    v.Build = Runtime::Deref(device.get_SoftwareVersion()).get_Build();
+    v.Revision = Runtime::Deref(device.get_SoftwareVersion()).get_Revision();
+    return v;
+}
+
+void Quelto_DaqSystem::CalibrateImuOffset(int sensor) { impl->Device().CalibrateSensorImuOffset(sensor); }
+void Quelto_DaqSystem::CalibrateGyroscopeOffset(int sensor) { impl->Device().CalibrateGyroscopeOffset(sensor); }
+void Quelto_DaqSystem::CalibrateAccelerometerOffset(int sensor) { impl->Device().DetectAccelerometerOffset(sensor); }
+void Quelto_DaqSystem::CalibrateEMGOffset(int sensor) { impl->Device().QL_CalibrateEmgOffset(sensor); }
+void Quelto_DaqSystem::GenerateInternalStartTrigger() { impl->Device().GenerateInternalStartTrigger(); }
+void Quelto_DaqSystem::GenerateInternalStopTrigger() { impl->Device().GenerateInternalStopTrigger(); }
+void Quelto_DaqSystem::UpdateDisplay() { impl->Device().UpdateDisplay(); }
+void Quelto_DaqSystem::SaveCurrentRxConfiguration() { impl->Device().QL_SaveCurrentRxConfiguration(); }
+
+void Quelto_DaqSystem::AddDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context) {
+    if (!cb) return;
+    impl->table->Add(cb, context);
+}
+
+void Quelto_DaqSystem::RemoveDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context) {
+    auto table = impl->table;  // a listener may destroy this facade meanwhile
+    table->RemoveFirst([&](const Bridge::ListenerEntry& e) { return e.cb == cb && e.context == context; });
+}
+
+void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg) {
+    auto table = impl->table;  // kept alive even if a listener destroys this facade
+    Bridge::Deliver(*table, std::move(arg));
+}
