@@ -1,0 +1,45 @@
+// The facade's configuration members: capture and sensor configuration sent
+// to the device, and configuration files read through the SDK's reader.
+#include "Quelto_ConfigurationHelpers.h"
+#include "Quelto_DaqSystem.h"
+
+#include "AppDomain.h"
+#include "QueltoWrapperPrivate.h"
+
+namespace D = Quelto::Common::Definitions;
+
+namespace {
+constexpr int FirstSensor = 1;
+constexpr int LastSensor = 36;
+constexpr int AllSensors = 0;
+}  // namespace
+
+void Quelto_DaqSystem::ConfigureCapture(Quelto_CaptureConfiguration& configuration) {
+    // Converted before the device is touched: a bad record sends nothing.
+    auto managed = Quelto_CaptureConfigurationHelper::ToManaged(configuration);
+    impl->Device().ConfigureCapture(managed);
+}
+
+void Quelto_DaqSystem::ConfigureSensor(Quelto_SensorConfiguration& configuration, int sensorIndex) {
+    if (sensorIndex >= FirstSensor && sensorIndex <= LastSensor) {
+        auto managed = Quelto_SensorConfigurationHelper::ToManaged(configuration);
+        impl->Device().ConfigureSensor(managed, sensorIndex);
+    } else if (sensorIndex == AllSensors) {
+        // One object per sensor: the device may keep what it is given.
+        for (int sensor = FirstSensor; sensor <= LastSensor; ++sensor) {
+            auto managed = Quelto_SensorConfigurationHelper::ToManaged(configuration);
+            impl->Device().ConfigureSensor(managed, sensor);
+        }
+    }
+}
+
+Quelto_ConfigurationExportBase Quelto_DaqSystem::LoadConfiguration(const char* configFilePath) {
+    const Runtime::String path =
+        configFilePath ? Runtime::String(Runtime::Text::FromAnsi(configFilePath)) : Runtime::String();
+    auto reader = Runtime::AppDomain::CurrentDomain().CreateInstance<D::ICfgReader>(D::CfgReaderAssemblyName,
+                                                                                   D::CfgReaderClass);
+    auto managed = reader->ReadCfgFile(path);
+    Quelto_ConfigurationExportBase configuration;
+    Quelto_ConfigurationExportBaseHelper::ToNative(managed, configuration);
+    return configuration;
+}
