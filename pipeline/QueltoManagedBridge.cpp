@@ -80,7 +80,7 @@ void QueltoManagedBridge::ProcessBufferLoop() {
         argsBuffer.pop_front();
         lock.unlock();
         try {
-            Quelto_DataAvailableEventArgs record = CopyEventArgs(*e);
+            Quelto_DataAvailableEventArgs record = CopyEventArgs(Runtime::Deref(e));
             e.reset();
             owner->DaqDataAvailable(std::move(record));
         } catch (const Runtime::Exception& ex) {

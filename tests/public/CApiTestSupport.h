@@ -1,0 +1,59 @@
+// Helpers of the C API tests: temporary folders, files, the simulated
+// device's control.
+#pragma once
+
+#include "QueltoBridge.h"
+#include "SimControl.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace CApiTest {
+
+namespace fs = std::filesystem;
+
+inline fs::path TempFolder(const std::string& name) {
+    fs::path dir = fs::path(::testing::TempDir()) / ("quelto_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The control of the simulated device library the bridge has loaded.
+inline QueltoSim::IControl& SimControl() {
+    void* handle = dlopen(QUELTO_LIB_DIR "/Quelto.dll", RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) throw std::runtime_error("the simulated device library is not loaded");
+    auto get = reinterpret_cast<QueltoSimGetControlFn>(dlsym(handle, QUELTO_SIM_CONTROL_ENTRY));
+    dlclose(handle);
+    return *get();
+}
+
+// Points the error log at a fresh folder for the life of the object.
+class LogFolder {
+public:
+    explicit LogFolder(const std::string& name) : dir_(TempFolder(name)) {
+        setenv("QUELTO_BRIDGE_LOG_DIR", dir_.c_str(), 1);
+    }
+    ~LogFolder() { unsetenv("QUELTO_BRIDGE_LOG_DIR"); }
+    fs::path LogFile() const { return dir_ / "LOG" / "ErrorLog.txt"; }
+    std::string Text() const { return ReadFile(LogFile()); }
+    const fs::path& Dir() const { return dir_; }
+
+private:
+    fs::path dir_;
+};
+
+}  // namespace CApiTest

@@ -1,0 +1,122 @@
+#include "CApiTestSupport.h"
+
+#include <cxxabi.h>
+
+#include <set>
+
+using namespace CApiTest;
+
+namespace {
+
+// A copy of the bridge library alone in a folder of its own, loaded apart
+// from the one the test links.
+struct LonelyBridge {
+    fs::path dir;
+    void* handle = nullptr;
+    void* (*create)() = nullptr;
+    const char* (*lastError)() = nullptr;
+
+    explicit LonelyBridge(const std::string& name) : dir(TempFolder(name)) {
+        fs::copy_file(QUELTO_BRIDGE_FILE, dir / QUELTO_BRIDGE_FILE_NAME);
+        handle = dlopen((dir / QUELTO_BRIDGE_FILE_NAME).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) throw std::runtime_error(dlerror());
+        create = reinterpret_cast<void* (*)()>(dlsym(handle, "Quelto_Bridge_Create"));
+        lastError = reinterpret_cast<const char* (*)()>(dlsym(handle, "Quelto_Bridge_GetLastError"));
+    }
+    ~LonelyBridge() {
+        // The copy stays loaded: its runtime may hold threads or handlers.
+    }
+};
+
+}  // namespace
+
+TEST(BridgeFolder, MissingSdkLibrariesGiveNullAndAFullReportEachTime) {
+    unsetenv("QUELTO_BRIDGE_LOG_DIR");
+    LonelyBridge bridge("missing_sdk");
+    ASSERT_NE(bridge.create, nullptr);
+    EXPECT_EQ(bridge.create(), nullptr);
+    const fs::path logFile = bridge.dir / "LOG" / "ErrorLog.txt";
+    const std::string first = ReadFile(logFile);
+    const std::string expected =
+        "System.IO.FileNotFoundException: Could not load file or assembly "
+        "'Quelto, Version=1.0.0.0, Culture=neutral, PublicKeyToken=null'";
+    EXPECT_EQ(first.rfind(expected, 0), 0u) << first;
+    EXPECT_NE(first.find("\n   at "), std::string::npos) << first;  // the stack
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(first.substr(first.size() - 2), "\n\n");
+    ASSERT_NE(bridge.lastError(), nullptr);
+
+    EXPECT_EQ(bridge.create(), nullptr);
+    const std::string second = ReadFile(logFile);
+    EXPECT_EQ(second.substr(0, first.size()), first);
+    EXPECT_EQ(second.substr(first.size()).rfind(expected, 0), 0u);
+}
+
+TEST(BridgeFolder, SdkFoundBesideTheBridgeWhenTheHostLivesElsewhere) {
+    // This test program lives in another folder than the bridge and the SDK.
+    void* a = Quelto_Bridge_Create();
+    void* b = Quelto_Bridge_Create();
+    ASSERT_NE(a, nullptr) << Quelto_Bridge_GetLastError();
+    ASSERT_NE(b, nullptr);
+    Quelto_Bridge_Destroy(a);
+    Quelto_Bridge_Destroy(b);
+    // The device library is mapped once, from the bridge folder.
+    std::ifstream maps("/proc/self/maps");
+    std::set<std::string> paths;
+    for (std::string line; std::getline(maps, line);) {
+        if (line.find("/Quelto.dll") != std::string::npos) paths.insert(line.substr(line.find('/')));
+    }
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(*paths.begin(), fs::canonical(QUELTO_LIB_DIR "/Quelto.dll").string());
+}
+
+TEST(BridgeFolder, AnUnwritableLogNeverEscapes) {
+    LonelyBridge bridge("bad_log");
+    // A file where the LOG folder should be: the log cannot be written.
+    std::ofstream(bridge.dir / "LOG") << "not a folder";
+    EXPECT_EQ(bridge.create(), nullptr);
+    EXPECT_TRUE(fs::is_regular_file(bridge.dir / "LOG"));
+    ASSERT_NE(bridge.lastError(), nullptr);
+}
+
+TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
+    const std::string command = "nm -D --defined-only " QUELTO_BRIDGE_FILE;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> cNames;
+    std::vector<std::string> others;
+    char line[4096];
+    while (fgets(line, sizeof line, pipe)) {
+        std::istringstream in(line);
+        std::string address, type, name;
+        in >> address >> type >> name;
+        if (name.empty() || type == "A") continue;  // version nodes
+        if (name.rfind("_Z", 0) != 0) {
+            cNames.insert(name);
+            continue;
+        }
+        int status = 0;
+        char* demangled = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+        others.push_back(status == 0 ? demangled : name);
+        std::free(demangled);
+    }
+    pclose(pipe);
+    const std::set<std::string> expected = {
+        "Quelto_Bridge_Create", "Quelto_Bridge_Destroy", "Quelto_Bridge_StartCapturing",
+        "Quelto_Bridge_StopCapturing", "Quelto_Bridge_RegisterDataCallback", "Quelto_Bridge_UnregisterDataCallback",
+        "Quelto_Bridge_ConfigureCapture", "Quelto_Bridge_ConfigureSensor", "Quelto_Bridge_CalibrateImuOffset",
+        "Quelto_Bridge_CalibrateGyroscopeOffset", "Quelto_Bridge_CalibrateAccelerometerOffset",
+        "Quelto_Bridge_CalibrateEMGOffset", "Quelto_Bridge_UpdateDisplay", "Quelto_Bridge_SaveCurrentRxConfiguration",
+        "Quelto_Bridge_GetdeviceState", "Quelto_Bridge_GetLastError"};
+    std::set<std::string> extras;
+    for (const auto& n : cNames)
+        if (!expected.count(n) && n.rfind("Quelto_Bridge_GetVersion", 0) != 0) extras.insert(n);
+    for (const auto& n : expected) EXPECT_TRUE(cNames.count(n)) << "missing " << n;
+    EXPECT_TRUE(extras.empty()) << "unexpected C symbol " << *extras.begin();
+    bool facadeFound = false;
+    for (const auto& n : others) {
+        EXPECT_TRUE(n.rfind("Quelto_", 0) == 0 || n.find(" for Quelto_") != std::string::npos) << n;
+        facadeFound |= n.rfind("Quelto_DaqSystem::Quelto_DaqSystem()", 0) == 0;
+    }
+    EXPECT_TRUE(facadeFound);
+}
