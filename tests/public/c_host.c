@@ -1,4 +1,5 @@
 /* A C host: includes only the public C header, links only the bridge. */
+#define _POSIX_C_SOURCE 200809L
 #include "QueltoBridge.h"
 
 #include <stdatomic.h>

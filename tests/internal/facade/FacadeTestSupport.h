@@ -4,6 +4,8 @@
 #include "Quelto_DaqSystem.h"
 #include "SdkTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

@@ -67,7 +67,7 @@ TEST(FacadeListeners, RemoveTakesOutOneMatchingEntryTheOldest) {
 
 namespace {
 struct SelfRemoving {
-    Quelto_DaqSystem* facade;
+    Quelto_DaqSystem* facade = nullptr;
     Recorder other;
     std::atomic<int> selfCalls{0};
     static void Listen(Quelto_DataAvailableEventArgs, void* c) {
@@ -81,7 +81,8 @@ struct SelfRemoving {
 
 TEST(FacadeListeners, AListenerMayRemoveItselfAndOthersFromInsideItsCall) {
     auto facade = MakeFacade();
-    SelfRemoving ctx{facade.get()};
+    SelfRemoving ctx;
+    ctx.facade = facade.get();
     facade->AddDaqDataAvailableListener(&SelfRemoving::Listen, &ctx);
     facade->AddDaqDataAvailableListener(&Recorder::Listen, &ctx.other);
     Raise(1);
