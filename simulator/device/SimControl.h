@@ -44,6 +44,12 @@ public:
     // Thread id (as text) of the latest live device's event thread.
     virtual std::string EventThreadId() const = 0;
 
+    // What the devices reported (source of data, captures, calibrations,
+    // display updates, ignored calls), oldest first, each line starting
+    // with "device <serial>: ". Lines also go to the debug trace output.
+    virtual std::vector<std::string> Log() const = 0;
+    virtual void ClearLog() = 0;
+
 protected:
     ~IControl() = default;
 };

@@ -62,6 +62,23 @@ std::string ControlImpl::EventThreadId() const {
     return out.str();
 }
 
+std::vector<std::string> ControlImpl::Log() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void ControlImpl::ClearLog() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+void ControlImpl::AppendLog(uint64_t device, const std::string& line) {
+    std::string text = "device " + std::to_string(device) + ": " + line;
+    Runtime::Debug::Write(text + "\n");
+    std::lock_guard lock(mutex_);
+    log_.push_back(std::move(text));
+}
+
 uint64_t ControlImpl::Record(const std::string& operation, std::vector<int64_t> arguments,
                              Runtime::Ref<Runtime::Object> object, uint64_t device) {
     std::function<void()> thrower;

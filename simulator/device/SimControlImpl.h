@@ -21,6 +21,9 @@ public:
     uint64_t LatestDevice() const override;
     bool RaiseEvent(const Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs>& e) override;
     std::string EventThreadId() const override;
+    std::vector<std::string> Log() const override;
+    void ClearLog() override;
+    void AppendLog(uint64_t device, const std::string& line);
 
     // Records a call and runs its injected failure, if any. For "Create"
     // returns the new device's serial number.
@@ -40,6 +43,7 @@ private:
     };
     mutable std::mutex mutex_;
     std::vector<CallRecord> calls_;
+    std::vector<std::string> log_;
     std::map<std::string, Failure> failures_;
     std::vector<SimulatedDaqSystem*> devices_;
     uint64_t nextSerial_ = 1;

@@ -1,18 +1,45 @@
 // The simulated device: the class "Quelto.DaqSystem" of the Quelto library.
+//
+// Settings, read from the environment when a device is made:
+//   QUELTO_SIM_SEED      unsigned number, default 1: the synthetic signals
+//   QUELTO_SIM_MODE      "realtime" (default): one block per period on
+//                        absolute deadlines; "fast": blocks back to back,
+//                        each raised as soon as the handlers return
+//   QUELTO_SIM_PLAYBACK  path of an EDF+/BDF+ recording to replay instead of
+//                        the synthetic signals (Playback.h)
+//
+// States (DeviceState numbers): 1 Idle after creation and after a capture
+// when never configured; 2 Configured after ConfigureCapture or
+// ConfigureSensor; 3 Capturing; 4 Calibrating for 0.5 s after a
+// calibration made while not capturing; 5 Error when the playback file
+// cannot be read (StartCapturing then throws); 6 Disposed. 0 is never
+// reported: the constructor completes initialisation.
+//
+// Configuration sent while capturing applies from the next StartCapturing.
 #pragma once
 
 #include "BlockGenerator.h"
+#include "DeviceModel.h"
 #include "SdkContract.h"
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace QueltoSim {
 
 namespace D = Quelto::Common::Definitions;
+
+struct DeviceOptions {
+    uint64_t seed = 1;
+    bool fast = false;
+    std::string playback;
+    static DeviceOptions FromEnvironment();
+};
 
 class SimulatedDaqSystem final : public Quelto::Interfaces::IDaqSystem,
                                  public std::enable_shared_from_this<SimulatedDaqSystem> {
@@ -43,26 +70,48 @@ public:
     std::thread::id EventThreadId() const { return thread_.get_id(); }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void Run();
     void Raise(const Runtime::Ref<D::DataAvailableEventArgs>& e);
+    // The next block with states and pending triggers; mutex_ held.
+    Runtime::Ref<D::DataAvailableEventArgs> NextBlock();
+    void Calibrate(const char* operation, Calibration kind, int32_t sensor);
+    void Log(const std::string& line);
 
     const uint64_t serial_;
+    const DeviceOptions options_;
     Runtime::Event<const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<D::DataAvailableEventArgs>&> dataAvailable_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable injected_;
     D::DeviceState state_ = D::DeviceState::Idle;
+    bool configured_ = false;
     bool capturing_ = false;
     bool stopThread_ = false;
     bool disposed_ = false;
     bool startTrigger_ = false;
     bool stopTrigger_ = false;
     std::chrono::microseconds period_{100000};
+    Clock::time_point calibratingUntil_{};
     std::deque<Runtime::Ref<D::DataAvailableEventArgs>> injections_;
     uint64_t injectedDone_ = 0;
     uint64_t injectedPosted_ = 0;
-    BlockGenerator generator_;
+
+    CaptureNumbers capture_ = CaptureNumbers::Defaults();
+    std::array<SensorNumbers, Sensors> sensors_{};
+    Runtime::Ref<D::ICaptureConfiguration> captureObject_;
+    std::array<Runtime::Ref<D::ISensorConfiguration>, Sensors> sensorObjects_{};
+    // Offsets removed so far, per sensor: bit (int)Calibration.
+    std::array<unsigned, Sensors> calibrated_{};
+    std::array<int64_t, Sensors> calibratingUntilBlock_{};
+    std::array<double, Sensors + FootSwitches + Insoles> battery_{};  // percent at capture start
+
+    std::unique_ptr<BlockSource> source_;
+    std::string sourceError_;
+    DevicePlan plan_;
+    int64_t block_ = 0;
     std::thread thread_;
 };
 

@@ -1,0 +1,203 @@
+#include "Playback.h"
+
+#include <edflib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+
+namespace QueltoSim {
+
+namespace D = Quelto::Common::Definitions;
+
+namespace {
+
+struct Place {
+    Quelto_Buffer buffer;
+    int row;
+    int component;
+};
+
+// Every label of the layout, once.
+const std::map<std::string, Place>& Places() {
+    static const std::map<std::string, Place> places = [] {
+        std::map<std::string, Place> m;
+        for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) {
+            const auto buffer = static_cast<Quelto_Buffer>(b);
+            const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(buffer);
+            for (int r = 0; r < layout.rows; ++r) {
+                for (int c = 0; c < layout.components; ++c) {
+                    char label[32];
+                    Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
+                    m.emplace(label, Place{buffer, r, c});
+                }
+            }
+        }
+        return m;
+    }();
+    return places;
+}
+
+std::string Trimmed(const char* text) {
+    std::string s(text);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+PlaybackSource::PlaybackSource(const std::string& path) {
+    auto header = std::make_unique<edf_hdr_struct>();
+    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
+        const int code = header->filetype;
+        if (code == EDFLIB_NO_SUCH_FILE_OR_DIRECTORY) {
+            throw Runtime::FileNotFoundException("Playback file '" + path + "' cannot be opened.");
+        }
+        throw Runtime::FormatException("Playback file '" + path + "' is not a readable EDF+/BDF+ file (EDFlib error " +
+                                       std::to_string(code) + ").");
+    }
+    const int handle = header->handle;
+    const double recordSeconds = static_cast<double>(header->datarecord_duration) / EDFLIB_TIME_DIMENSION;
+    duration_us_ = header->file_duration / 10;
+    std::vector<double> buf;
+    for (int s = 0; s < header->edfsignals; ++s) {
+        const edf_param_struct& p = header->signalparam[s];
+        const auto it = Places().find(Trimmed(p.label));
+        if (it == Places().end()) continue;
+        const Place& place = it->second;
+        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(place.buffer);
+        if (Trimmed(p.physdimension) != layout.unit) continue;
+        const int rate = static_cast<int>(std::lround(p.smp_in_datarecord / recordSeconds));
+        Stream& stream = streams_[place.buffer];
+        if (stream.rateHz == 0) {
+            stream.rateHz = rate;
+            stream.length = p.smp_in_file;
+            stream.data.resize(static_cast<size_t>(layout.rows) * layout.components);
+        } else if (stream.rateHz != rate || stream.length != p.smp_in_file) {
+            continue;  // one rate per buffer, as the device sends it
+        }
+        buf.resize(static_cast<size_t>(p.smp_in_file));
+        if (edfread_physical_samples(handle, s, static_cast<int>(p.smp_in_file), buf.data()) !=
+            static_cast<int>(p.smp_in_file)) {
+            edfclose_file(handle);
+            throw Runtime::FormatException("Playback file '" + path + "': channel " + it->first + " cannot be read.");
+        }
+        auto& out = stream.data[static_cast<size_t>(place.row) * layout.components + place.component];
+        out.resize(buf.size());
+        for (size_t i = 0; i < buf.size(); ++i) out[i] = static_cast<float>(buf[i] / layout.scale);
+        ++channels_;
+    }
+    edfclose_file(handle);
+    if (channels_ == 0) {
+        throw Runtime::FormatException("Playback file '" + path + "' has no channel of the device's layout.");
+    }
+}
+
+bool PlaybackSource::RowPresent(Quelto_Buffer buffer, int row) const {
+    const Stream& s = streams_[buffer];
+    const int components = Quelto_DataLayout_Buffer(buffer).components;
+    for (int c = 0; c < components; ++c) {
+        if (!s.data.empty() && !s.data[static_cast<size_t>(row) * components + c].empty()) return true;
+    }
+    return false;
+}
+
+DevicePlan PlaybackSource::Start(const DevicePlan& configured, std::chrono::microseconds period) {
+    period_us_ = period.count();
+    block_ = 0;
+    DevicePlan plan = configured;
+    plan.inertialRateHz = 0;
+    for (Quelto_Buffer b : {QUELTO_BUFFER_ORIENTATION, QUELTO_BUFFER_ACCELEROMETER, QUELTO_BUFFER_GYROSCOPE,
+                            QUELTO_BUFFER_MAGNETOMETER}) {
+        plan.inertialRateHz = std::max(plan.inertialRateHz, RateOf(b));
+    }
+    for (int s = 0; s < Sensors; ++s) {
+        SensorPlan& p = plan.sensors[s];
+        p.emgRateHz = RowPresent(QUELTO_BUFFER_EMG, s) ? RateOf(QUELTO_BUFFER_EMG) : 0;
+        bool inertial = false;
+        for (Quelto_Buffer b : {QUELTO_BUFFER_ORIENTATION, QUELTO_BUFFER_ACCELEROMETER, QUELTO_BUFFER_GYROSCOPE,
+                                QUELTO_BUFFER_MAGNETOMETER}) {
+            inertial = inertial || RowPresent(b, s);
+        }
+        p.inertialRateHz = inertial ? plan.inertialRateHz : 0;
+        p.connected = p.emgRateHz > 0 || inertial;
+    }
+    for (int sw = 0; sw < FootSwitches; ++sw) {
+        plan.footSwOn[sw] = RowPresent(QUELTO_BUFFER_FOOTSW, sw) || RowPresent(QUELTO_BUFFER_FOOTSW_RAW, sw);
+    }
+    if (RateOf(QUELTO_BUFFER_FOOTSW)) plan.footSwRateHz = RateOf(QUELTO_BUFFER_FOOTSW);
+    for (int i = 0; i < Insoles; ++i) plan.insoleOn[i] = RowPresent(QUELTO_BUFFER_INSOLE, i);
+    if (RateOf(QUELTO_BUFFER_INSOLE)) plan.insoleRateHz = RateOf(QUELTO_BUFFER_INSOLE);
+    plan.insoleImuRateHz = std::max({RateOf(QUELTO_BUFFER_INSOLE_ORIENTATION), RateOf(QUELTO_BUFFER_INSOLE_ACCELEROMETER),
+                                     RateOf(QUELTO_BUFFER_INSOLE_GYROSCOPE)});
+    for (int c = 0; c < AnalogChannels; ++c) plan.analogOn[c] = RowPresent(QUELTO_BUFFER_ANALOG, c);
+    if (RateOf(QUELTO_BUFFER_ANALOG)) plan.analogRateHz = RateOf(QUELTO_BUFFER_ANALOG);
+    return plan;
+}
+
+template <int Rank>
+Runtime::ArrayRef<float, Rank> PlaybackSource::Slice(Quelto_Buffer buffer, int64_t block) const {
+    const Stream& s = streams_[buffer];
+    if (s.rateHz == 0) return nullptr;
+    const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(buffer);
+    const int64_t first = SamplesBefore(block, period_us_, s.rateHz);
+    const int n = SamplesInBlock(block, period_us_, s.rateHz);
+    Runtime::ArrayRef<float, Rank> a;
+    if constexpr (Rank == 1) {
+        a = Runtime::NewArray<float>(n);
+    } else if constexpr (Rank == 2) {
+        a = Runtime::NewArray<float>(layout.rows, n);
+    } else {
+        a = Runtime::NewArray<float>(layout.rows, n, layout.components);
+    }
+    float* out = a->Data();
+    for (int r = 0; r < layout.rows; ++r) {
+        for (int c = 0; c < layout.components; ++c) {
+            const auto& channel = s.data[static_cast<size_t>(r) * layout.components + c];
+            for (int i = 0; i < n; ++i) {
+                out[Quelto_DataLayout_Index(buffer, r, i, c, n)] =
+                    channel.empty() ? 0.0f : channel[static_cast<size_t>((first + i) % s.length)];
+            }
+        }
+    }
+    return a;
+}
+
+Runtime::Ref<D::DataAvailableEventArgs> PlaybackSource::Next() {
+    const int64_t k = block_++;
+    auto e = std::make_shared<D::DataAvailableEventArgs>();
+    const int scanRate = RateOf(QUELTO_BUFFER_EMG)    ? RateOf(QUELTO_BUFFER_EMG)
+                         : RateOf(QUELTO_BUFFER_SYNC) ? RateOf(QUELTO_BUFFER_SYNC)
+                                                      : EmgBlockRateHz;
+    e->ScanNumber = static_cast<int32_t>(SamplesBefore(k, period_us_, scanRate));
+    const int insoleRate = RateOf(QUELTO_BUFFER_INSOLE) ? RateOf(QUELTO_BUFFER_INSOLE) : InsoleRateHz;
+    e->InsoleScanNumber = static_cast<int32_t>(SamplesBefore(k, period_us_, insoleRate));
+    int insoleImuRate = std::max({RateOf(QUELTO_BUFFER_INSOLE_ORIENTATION), RateOf(QUELTO_BUFFER_INSOLE_ACCELEROMETER),
+                                  RateOf(QUELTO_BUFFER_INSOLE_GYROSCOPE)});
+    if (insoleImuRate == 0) insoleImuRate = InsoleRateHz;
+    e->InsoleImuScanNumber = static_cast<int32_t>(SamplesBefore(k, period_us_, insoleImuRate));
+    e->EmgSamples = Slice<2>(QUELTO_BUFFER_EMG, k);
+    e->ImuSamples = Slice<3>(QUELTO_BUFFER_ORIENTATION, k);
+    e->AccelerometerSamples = Slice<3>(QUELTO_BUFFER_ACCELEROMETER, k);
+    e->GyroscopeSamples = Slice<3>(QUELTO_BUFFER_GYROSCOPE, k);
+    e->MagnetometerSamples = Slice<3>(QUELTO_BUFFER_MAGNETOMETER, k);
+    e->SyncSamples = Slice<1>(QUELTO_BUFFER_SYNC, k);
+    e->FootSwSamples = Slice<2>(QUELTO_BUFFER_FOOTSW, k);
+    e->FootSwRawSamples = Slice<3>(QUELTO_BUFFER_FOOTSW_RAW, k);
+    e->InsoleSamples = Slice<3>(QUELTO_BUFFER_INSOLE, k);
+    e->InsoleImuSamples = Slice<3>(QUELTO_BUFFER_INSOLE_ORIENTATION, k);
+    e->InsoleAccelerometerSamples = Slice<3>(QUELTO_BUFFER_INSOLE_ACCELEROMETER, k);
+    e->InsoleGyroscopeSamples = Slice<3>(QUELTO_BUFFER_INSOLE_GYROSCOPE, k);
+    e->AnalogSamples = Slice<2>(QUELTO_BUFFER_ANALOG, k);
+    if (e->AnalogSamples) {
+        e->AnalogStates = Runtime::NewArray<int16_t>(AnalogChannels);
+        for (int c = 0; c < AnalogChannels; ++c) {
+            (*e->AnalogStates)[c] = RowPresent(QUELTO_BUFFER_ANALOG, c) ? QUELTO_ANALOG_STATE_ON : QUELTO_ANALOG_STATE_OFF;
+        }
+    }
+    e->RemoteControlEvents = Runtime::NewArray<uint16_t>(0);
+    return e;
+}
+
+}  // namespace QueltoSim

@@ -1,0 +1,50 @@
+// Replay of an EDF+/BDF+ recording as the device's data: every channel
+// whose label and unit follow Quelto_DataLayout.h (as quelto-capture writes
+// them) goes back into its buffer, row and component; other channels are
+// ignored. Buffers with no channel in the file stay empty, rows without one
+// are zeros. The whole file is read when the device is made; at its end the
+// replay starts over while the counters keep running.
+#pragma once
+
+#include "BlockGenerator.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace QueltoSim {
+
+class PlaybackSource final : public BlockSource {
+public:
+    // Throws FileNotFoundException (unreadable file) or FormatException (not
+    // EDF/BDF, or no channel of the layout), naming the file.
+    explicit PlaybackSource(const std::string& path);
+
+    DevicePlan Start(const DevicePlan& configured, std::chrono::microseconds period) override;
+    Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> Next() override;
+    void Calibrate(Calibration, int) override {}
+
+    // Channels taken from the file, and its length in microseconds.
+    int Channels() const { return channels_; }
+    int64_t Duration_us() const { return duration_us_; }
+
+private:
+    struct Stream {
+        int rateHz = 0;
+        int64_t length = 0;                    // samples per channel
+        std::vector<std::vector<float>> data;  // [row * components + component], empty when absent
+    };
+
+    template <int Rank>
+    Runtime::ArrayRef<float, Rank> Slice(Quelto_Buffer buffer, int64_t block) const;
+    int RateOf(Quelto_Buffer buffer) const { return streams_[buffer].rateHz; }
+    bool RowPresent(Quelto_Buffer buffer, int row) const;
+
+    std::array<Stream, QUELTO_BUFFER_COUNT> streams_;
+    int channels_ = 0;
+    int64_t duration_us_ = 0;
+    int64_t period_us_ = 100000;
+    int64_t block_ = 0;
+};
+
+}  // namespace QueltoSim
