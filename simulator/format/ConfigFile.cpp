@@ -208,11 +208,15 @@ public:
         return d;
     }
 
-    float Float(const Json& v, const std::string& key, double min = -std::numeric_limits<float>::max()) const {
+    // A number that rounds to a finite float; `nonNegative` for rates.
+    float Float(const Json& v, const std::string& key, bool nonNegative = false) const {
+        // From here on a double rounds to infinity, not to the largest float.
+        constexpr double FloatLimit = 0x1.ffffffp127;
         const double d = Double(v, key);
-        if (d < min || d > std::numeric_limits<float>::max()) {
-            FailAt(key, v.dump() + " is out of range " + Number(min) + " to " +
-                            Number(std::numeric_limits<float>::max()));
+        if (nonNegative && d < 0) FailAt(key, v.dump() + " is negative");
+        if (std::abs(d) >= FloatLimit) FailAt(key, v.dump() + " is out of the 32-bit float range");
+        if (std::abs(d) > std::numeric_limits<float>::max()) {
+            return std::copysign(std::numeric_limits<float>::max(), static_cast<float>(d > 0 ? 1 : -1));
         }
         return static_cast<float>(d);
     }
@@ -254,7 +258,6 @@ private:
             default: return v.dump();
         }
     }
-    static std::string Number(double d) { return Json(d).dump(); }
 
     std::string file_;
 };
@@ -736,9 +739,9 @@ Runtime::Ref<D::ConfigurationExportBase> ReadConfigFile(const std::string& path,
     }
     if (const Json* x = top.Take("Insoles")) ReadInsoles(r, *x, "Insoles", c);
     if (const Json* x = top.Take("AnalogOutputs")) ReadAnalogOutputs(r, *x, "AnalogOutputs", c);
-    if (const Json* x = top.Take("InsoleSampleRate_Hz")) c.InsoleSampleRate_Hz = r.Float(*x, "InsoleSampleRate_Hz", 0.0);
+    if (const Json* x = top.Take("InsoleSampleRate_Hz")) c.InsoleSampleRate_Hz = r.Float(*x, "InsoleSampleRate_Hz", true);
     if (const Json* x = top.Take("InsoleImuSampleRate_Hz")) {
-        c.InsoleImuSampleRate_Hz = r.Float(*x, "InsoleImuSampleRate_Hz", 0.0);
+        c.InsoleImuSampleRate_Hz = r.Float(*x, "InsoleImuSampleRate_Hz", true);
     }
     top.Finish();
     return config;

@@ -2,8 +2,11 @@
 // type with a message naming the file and the line, column or key.
 #include "ReaderTestSupport.h"
 
+#include <cfloat>
+
 using ReaderTest::CatchFrom;
 using ReaderTest::Entries;
+using ReaderTest::Load;
 
 namespace {
 
@@ -57,7 +60,7 @@ TEST_F(ReaderBadInput, MissingUnreadableAndNullPaths) {
 TEST_F(ReaderBadInput, BytesThatAreNoTextFile) {
     ExpectFormatErrors({
         {"empty", "", "empty"},
-        {"NUL byte", std::string("{\n  \"FormatVersion\": 1\0}", 23), "NUL byte at line 2, column 19"},
+        {"NUL byte", std::string("{\n  \"FormatVersion\": 1\0}", 23), "NUL byte at line 2, column 21"},
         {"invalid UTF-8 in a string", "{\"Insoles\": [{\"Name\": \"\xC3\x28\"}, {}]}", "line 1"},
         {"invalid UTF-8 in a comment", "// \xFF\xFE\n{}", "invalid UTF-8 near line 1, column 4"},
         {"lone surrogate escape", R"({"Insoles": [{"Name": "\ud800"}, {}]})", "surrogate"},
@@ -79,7 +82,7 @@ TEST_F(ReaderBadInput, SyntaxErrorsNameLineAndColumn) {
         {"unterminated", "{\"EfaChannels\": [", "line 1, column 18"},
         {"only spaces", "   \n  ", "line 2"},
         {"text after the object", "{} {}", "line 1, column 4"},
-        {"number overflow", R"({"InsoleSampleRate_Hz": 1e999})", "line 1"},
+        {"number overflow", R"({"InsoleSampleRate_Hz": 1e999})", "number overflow parsing '1e999'"},
     });
 }
 
@@ -138,16 +141,20 @@ TEST_F(ReaderBadInput, NumbersOutsideTheirRange) {
                               ", " + Entries(40) + "]}",
          "AnalogOutputs[0][3].ChannelAxis: 18446744073709551615 is out of range"},
         {"float beyond 32 bits", R"({"EfaChannels": )" + Entries(38, 0, R"({"Scale": 1e39})") + "}",
-         "EfaChannels[0].Scale: 1e+39 is out of range"},
-        {"negative sample rate", R"({"InsoleImuSampleRate_Hz": -1})", "InsoleImuSampleRate_Hz: -1 is out of range"},
+         "EfaChannels[0].Scale: 1e+39 is out of the 32-bit float range"},
+        {"float that rounds to infinity", R"({"EfaChannels": )" + Entries(38, 0, R"({"FullScale": -3.4028236e38})") + "}",
+         "EfaChannels[0].FullScale: -3.4028236e+38 is out of the 32-bit float range"},
+        {"negative sample rate", R"({"InsoleImuSampleRate_Hz": -1})", "InsoleImuSampleRate_Hz: -1 is negative"},
     });
     // The limits themselves are accepted.
     const auto c = Load(WriteFile("limits.json", R"({"CaptureConfiguration": {"Analog_ChannelDelay_ms": 4294967295,
-        "IMU_AcqPType": -2147483648}, "AnalogOutputs": [)" + Entries(40, 39, R"({"ChannelAxis": 2147483647})") +
+        "IMU_AcqPType": -2147483648}, "EfaChannels": )" + Entries(38, 0, R"({"FullScale": 3.4028235e38})") +
+                                                     R"(, "AnalogOutputs": [)" + Entries(40, 39, R"({"ChannelAxis": 2147483647})") +
                                                      ", " + Entries(40) + "]}"));
     EXPECT_EQ(c->CaptureConfiguration->get_Analog_ChannelDelay_ms(), 4294967295u);
     EXPECT_EQ(static_cast<int32_t>(c->CaptureConfiguration->get_IMU_AcqPType()), -2147483647 - 1);
     EXPECT_EQ((*c->AnalogOutputChannelAxis)(0, 39), 2147483647);
+    EXPECT_EQ((*c->EfaChannelFullScale)[0], FLT_MAX);
 }
 
 TEST_F(ReaderBadInput, ArraysOfTheWrongLength) {

@@ -12,6 +12,7 @@
 namespace D = Quelto::Common::Definitions;
 using ReaderTest::Config;
 using ReaderTest::Entries;
+using ReaderTest::Load;
 using ReaderTest::ScratchTest;
 using System::Drawing::Color;
 
@@ -211,7 +212,7 @@ TEST(ReaderSamples, EverySampleFileLoads) {
         if (entry.path().extension() != ".json") continue;
         ++files;
         SCOPED_TRACE(entry.path().string());
-        const auto c = ScratchTest::Load(entry.path().string());
+        const auto c = ReaderTest::Load(entry.path().string());
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(c->EfaChannelName->Length(), 38u);
     }
@@ -219,7 +220,7 @@ TEST(ReaderSamples, EverySampleFileLoads) {
 }
 
 TEST(ReaderSamples, CompleteSampleDescribesEverySensorInsoleAndOutput) {
-    const auto c = ScratchTest::Load(ReaderTest::SampleFile("complete.json"));
+    const auto c = ReaderTest::Load(ReaderTest::SampleFile("complete.json"));
     EXPECT_EQ((*c->EfaChannelName)[0], u"Tibialis anterior L");
     EXPECT_EQ((*c->EfaChannelName)[37], u"Biceps brachii R");
     EXPECT_EQ((*c->EfaChannelUnit)[20], u"mV");

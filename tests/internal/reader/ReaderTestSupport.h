@@ -24,6 +24,11 @@ inline Runtime::Ref<D::ICfgReader> MakeReader() {
                                                                              D::CfgReaderClass);
 }
 
+// Reads `path` (UTF-8) through a new reader.
+inline Runtime::Ref<Config> Load(const std::string& path) {
+    return MakeReader()->ReadCfgFile(Runtime::Text::FromUtf8(path));
+}
+
 inline std::string SampleFile(const std::string& name) { return std::string(QUELTO_SOURCE_DIR) + "/configs/" + name; }
 
 // A folder of its own per test, removed afterwards.
@@ -48,10 +53,6 @@ protected:
         const std::string path = PathIn(name);
         std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return path;
-    }
-
-    static Runtime::Ref<Config> Load(const std::string& path) {
-        return MakeReader()->ReadCfgFile(Runtime::Text::FromUtf8(path));
     }
 
     std::filesystem::path folder_;
