@@ -52,22 +52,28 @@ std::string Indexed(const std::string& path, std::size_t i) { return path + "[" 
 
 using ICapture = D::ICaptureConfiguration;
 
+// A capture property held as a number; `flag` ones are JSON booleans.
 struct CaptureInt {
     const char* key;
     int64_t min, max;
     int64_t (*get)(const ICapture&);
     void (*set)(ICapture&, int64_t);
+    bool flag = false;
 };
 
-#define QUELTO_CAPTURE_INT(Name, Min, Max)                                                          \
-    CaptureInt {                                                                                    \
-        #Name, Min, Max, [](const ICapture& c) { return static_cast<int64_t>(c.get_##Name()); },    \
-            [](ICapture& c, int64_t v) { c.set_##Name(static_cast<decltype(c.get_##Name())>(v)); } \
+#define QUELTO_CAPTURE_VALUE(Name, Min, Max, Flag)                                                     \
+    CaptureInt {                                                                                       \
+        #Name, Min, Max, [](const ICapture& c) { return static_cast<int64_t>(c.get_##Name()); },       \
+            [](ICapture& c, int64_t v) { c.set_##Name(static_cast<decltype(c.get_##Name())>(v)); }, Flag \
     }
+#define QUELTO_CAPTURE_INT(Name, Min, Max) QUELTO_CAPTURE_VALUE(Name, Min, Max, false)
+#define QUELTO_CAPTURE_FLAG(Name) QUELTO_CAPTURE_VALUE(Name, 0, 1, true)
 
 // Capture keys before "EnabledInsole", in file order.
 const CaptureInt CaptureInts[] = {
+    QUELTO_CAPTURE_FLAG(ExternalTriggerEnabled),
     QUELTO_CAPTURE_INT(ExternalTriggerActiveLevel, Int32Min, Int32Max),
+    QUELTO_CAPTURE_FLAG(ExternalTriggerStopDisabled),
     QUELTO_CAPTURE_INT(ExternalEventActiveLevel, Int32Min, Int32Max),
     QUELTO_CAPTURE_INT(IMU_AcqPType, Int32Min, Int32Max),
     QUELTO_CAPTURE_INT(EMG_AcqPType, Int32Min, Int32Max),
@@ -90,18 +96,9 @@ const CaptureInt CaptureAnalogInts[] = {
     QUELTO_CAPTURE_INT(Analog_ChannelDelay_ms, 0, UInt32Max),
 };
 const CaptureInt CaptureProtocol = QUELTO_CAPTURE_INT(FootSwProtocol, 0, FootSwProtocolMax);
+#undef QUELTO_CAPTURE_FLAG
 #undef QUELTO_CAPTURE_INT
-
-struct CaptureBool {
-    const char* key;
-    bool (ICapture::*get)() const;
-    void (ICapture::*set)(bool);
-};
-const CaptureBool CaptureBools[] = {
-    {"ExternalTriggerEnabled", &ICapture::get_ExternalTriggerEnabled, &ICapture::set_ExternalTriggerEnabled},
-    {"ExternalTriggerStopDisabled", &ICapture::get_ExternalTriggerStopDisabled,
-     &ICapture::set_ExternalTriggerStopDisabled},
-};
+#undef QUELTO_CAPTURE_VALUE
 
 // The four transducers of a foot switch, in file order.
 const char* const TransducerKeys[] = {"T_A", "T_1", "T_5", "T_T"};
@@ -441,12 +438,14 @@ void ReadCapture(const Reader& r, const Json& v, const std::string& path, ICaptu
     if (v.is_null()) return;
 
     Fields f(r, v, path);
-    for (const CaptureBool& b : CaptureBools) {
-        if (const Json* x = f.Take(b.key)) (c.*b.set)(r.Bool(*x, f.Path(b.key)));
-    }
-    for (const CaptureInt& n : CaptureInts) {
-        if (const Json* x = f.Take(n.key)) n.set(c, r.Integer(*x, f.Path(n.key), n.min, n.max));
-    }
+    const auto values = [&](const auto& table) {
+        for (const CaptureInt& n : table) {
+            const Json* x = f.Take(n.key);
+            if (!x) continue;
+            n.set(c, n.flag ? r.Bool(*x, f.Path(n.key)) : r.Integer(*x, f.Path(n.key), n.min, n.max));
+        }
+    };
+    values(CaptureInts);
     if (const Json* x = f.Take("EnabledInsole")) {
         ReadFlags(r, *x, f.Path("EnabledInsole"), Runtime::Deref(c.get_EnabledInsole()), InsoleFlagCount);
     }
@@ -454,9 +453,7 @@ void ReadCapture(const Reader& r, const Json& v, const std::string& path, ICaptu
         ReadFlags(r, *x, f.Path("EnabledAnalogChannel"), Runtime::Deref(c.get_EnabledAnalogChannel()),
                   AnalogChannelCount);
     }
-    for (const CaptureInt& n : CaptureAnalogInts) {
-        if (const Json* x = f.Take(n.key)) n.set(c, r.Integer(*x, f.Path(n.key), n.min, n.max));
-    }
+    values(CaptureAnalogInts);
     const auto transducers = [&](const char* key, auto& target, auto read) {
         const Json* x = f.Take(key);
         if (!x) return;
@@ -600,8 +597,12 @@ Json CheckedInt(int64_t value, const std::string& key, int64_t min, int64_t max)
 Json WriteCapture(const ICapture& c) {
     const std::string path = "CaptureConfiguration";
     Json j = Json::object();
-    for (const CaptureBool& b : CaptureBools) j[b.key] = (c.*b.get)();
-    for (const CaptureInt& n : CaptureInts) j[n.key] = CheckedInt(n.get(c), Join(path, n.key), n.min, n.max);
+    const auto values = [&](const auto& table) {
+        for (const CaptureInt& n : table) {
+            j[n.key] = n.flag ? Json(n.get(c) != 0) : CheckedInt(n.get(c), Join(path, n.key), n.min, n.max);
+        }
+    };
+    values(CaptureInts);
     const auto flags = [](const Runtime::ArrayRef<bool>& a, const std::string& field, int count) {
         const auto& arr = Need(a, field, count);
         Json out = Json::array();
@@ -611,7 +612,7 @@ Json WriteCapture(const ICapture& c) {
     j["EnabledInsole"] = flags(c.get_EnabledInsole(), "CaptureConfiguration.EnabledInsole", InsoleFlagCount);
     j["EnabledAnalogChannel"] =
         flags(c.get_EnabledAnalogChannel(), "CaptureConfiguration.EnabledAnalogChannel", AnalogChannelCount);
-    for (const CaptureInt& n : CaptureAnalogInts) j[n.key] = CheckedInt(n.get(c), Join(path, n.key), n.min, n.max);
+    values(CaptureAnalogInts);
     const auto transducers = [&](const char* key, const auto& object, auto value) {
         if (!object) throw Runtime::ArgumentException("ConfigurationExportBase.CaptureConfiguration." + std::string(key) + " is null.");
         Json t = Json::object();
@@ -714,6 +715,29 @@ Json WriteAnalogOutputs(const Config& c) {
     return rows;
 }
 
+std::string Compact(const Json& v) { return v.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::strict); }
+
+// Indented, except that an object or list holding no other object or list
+// stays on one line: one line per channel, sensor or output.
+void Print(const Json& v, int depth, std::string& out) {
+    const bool flat = std::none_of(v.begin(), v.end(), [](const Json& e) { return e.is_structured(); });
+    if (!v.is_structured() || v.empty() || (flat && depth > 0)) {
+        out += Compact(v);
+        return;
+    }
+    const std::string inner(static_cast<std::size_t>(depth + 1) * 2, ' ');
+    out += v.is_object() ? "{\n" : "[\n";
+    bool first = true;
+    for (const auto& item : v.items()) {
+        if (!first) out += ",\n";
+        first = false;
+        out += inner;
+        if (v.is_object()) out += Compact(Json(item.key())) + ": ";
+        Print(item.value(), depth + 1, out);
+    }
+    out += "\n" + std::string(static_cast<std::size_t>(depth) * 2, ' ') + (v.is_object() ? "}" : "]");
+}
+
 }  // namespace
 
 Runtime::Ref<D::ConfigurationExportBase> ReadConfigFile(const std::string& path, Runtime::IActivator& activator) {
@@ -770,7 +794,9 @@ std::string ToConfigText(const D::ConfigurationExportBase& c) {
     if (c.InsoleImuSampleRate_Hz < 0) Reject("InsoleImuSampleRate_Hz", "a sample rate cannot be negative");
     root["InsoleSampleRate_Hz"] = FloatJson(c.InsoleSampleRate_Hz, "InsoleSampleRate_Hz");
     root["InsoleImuSampleRate_Hz"] = FloatJson(c.InsoleImuSampleRate_Hz, "InsoleImuSampleRate_Hz");
-    return root.dump(2, ' ', /*ensure_ascii=*/false, Json::error_handler_t::strict) + "\n";
+    std::string text;
+    Print(root, 0, text);
+    return text + "\n";
 }
 
 void WriteConfigFile(const std::string& path, const D::ConfigurationExportBase& configuration) {

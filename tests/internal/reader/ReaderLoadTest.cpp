@@ -386,7 +386,7 @@ TEST_F(ReaderRoundTrip, CompleteSampleSurvivesWriteAndRead) {
     ExpectSameConfiguration(*sample, *Load(path));
     // Floats are written in their shortest form.
     const std::string text = QueltoSim::ToConfigText(*sample);
-    EXPECT_NE(text.find("\"Scale\": 0.001,"), std::string::npos);
+    EXPECT_NE(text.find("\"Scale\":0.001,"), std::string::npos) << text.substr(0, 2000);
 }
 
 TEST_F(ReaderRoundTrip, WriterRejectsWhatTheReaderWouldRejectAndLeavesTheFile) {
