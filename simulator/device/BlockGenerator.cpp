@@ -59,10 +59,10 @@ struct Contact {
     double center, halfWidth, peak;
 };
 constexpr Contact TransducerContact[Transducers] = {
-    {0.10, 0.12, 0.95},  // heel
-    {0.38, 0.18, 0.80},  // 1st metatarsal
-    {0.30, 0.16, 0.60},  // 5th metatarsal
-    {0.50, 0.10, 0.85},  // toe
+    {0.12, 0.20, 0.95},  // heel: strike at phase 0, off at about 0.26
+    {0.36, 0.24, 0.80},  // 1st metatarsal
+    {0.30, 0.22, 0.60},  // 5th metatarsal
+    {0.48, 0.14, 0.85},  // toe: off at about 0.6
 };
 
 uint64_t SplitMix(uint64_t x) {

@@ -1,5 +1,7 @@
 #include "SimulatedDaqSystem.h"
 
+#include "ConfigFile.h"
+#include "ConfigurationExport.h"
 #include "Playback.h"
 #include "SimControl.h"
 #include "SimControlImpl.h"
@@ -150,7 +152,19 @@ void SimulatedDaqSystem::UpdateDisplay() {
 
 void SimulatedDaqSystem::QL_SaveCurrentRxConfiguration() {
     Control().Check("QL_SaveCurrentRxConfiguration", {}, nullptr, serial_);
-    Log("receiver configuration save requested");
+    Runtime::IActivator* activator = DeviceActivator();
+    if (!activator) throw Runtime::InvalidOperationException("The device library was not loaded by the runtime.");
+    auto configuration = NewConfigurationExport(*activator);
+    {
+        std::lock_guard lock(mutex_);
+        if (captureObject_) configuration->CaptureConfiguration = captureObject_;
+        for (int s = 0; s < Sensors; ++s) {
+            if (sensorObjects_[s]) (*configuration->SensorConfiguration)[s] = sensorObjects_[s];
+        }
+    }
+    const std::string path = RxConfigPath(DeviceLibraryFolder());
+    WriteConfigFile(path, *configuration);
+    Log("receiver configuration saved to " + path);
 }
 
 void SimulatedDaqSystem::ConfigureCapture(const Runtime::Ref<D::ICaptureConfiguration>& configuration) {

@@ -16,11 +16,15 @@
 // reported: the constructor completes initialisation.
 //
 // Configuration sent while capturing applies from the next StartCapturing.
+// QL_SaveCurrentRxConfiguration writes the last capture and sensor
+// configurations received (defaults for what was never sent) as a
+// configuration file at RxConfigPath (format/ConfigFile.h).
 #pragma once
 
 #include "BlockGenerator.h"
 #include "DeviceModel.h"
 #include "SdkContract.h"
+#include "SdkModule.h"
 
 #include <array>
 #include <condition_variable>
@@ -33,6 +37,10 @@
 namespace QueltoSim {
 
 namespace D = Quelto::Common::Definitions;
+
+// Set when the library is registered (DeviceAssembly.cpp).
+Runtime::IActivator* DeviceActivator();
+std::string DeviceLibraryFolder();
 
 struct DeviceOptions {
     uint64_t seed = 1;
