@@ -5,6 +5,9 @@ set -euo pipefail
 
 packages=(
   nlohmann-json3-dev
+  libcli11-dev   # quelto-capture: command line
+  libedf-dev     # quelto-capture and the simulated device's playback: EDF+/BDF+
+  biosig-tools   # tests: save2gdf reads the capture files back independently
 )
 
 missing=()
