@@ -1,0 +1,38 @@
+// Command line of quelto-capture.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace Capture {
+
+enum class Format { Bdf, Edf, Csv };
+
+struct Options {
+    double duration_s = 10.0;
+    int period_ms = 100;
+    std::array<bool, 36> sensors{};  // element s: sensor s + 1 is written
+    std::string config;              // configuration file to load and apply
+    std::string output = "capture.bdf";
+    Format format = Format::Bdf;
+    std::string csv;      // extra CSV next to an EDF/BDF file
+    std::string summary;  // JSON summary
+    std::optional<unsigned long long> seed;
+    std::string replay;  // simulated SDK: recording to replay
+    bool fast = false;   // simulated SDK: blocks as fast as they are taken
+    bool startTrigger = false;
+    bool quiet = false;
+};
+
+// Parses argv. Returns the exit code to leave with when the program should
+// not run (help, version, or an error already printed).
+std::optional<int> Parse(int argc, char** argv, Options& options);
+
+// "1-4,7,10-12" or "all"; throws std::invalid_argument naming the fault.
+std::array<bool, 36> ParseSensors(const std::string& text);
+
+// DataAvailableEventPeriod number of a block period in ms (100, 50, 25, 10).
+int PeriodNumber(int period_ms);
+
+}  // namespace Capture

@@ -1,0 +1,184 @@
+#include "Recorder.h"
+
+#include <edflib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace Capture {
+
+namespace {
+
+bool IsSensorBuffer(Quelto_Buffer b) {
+    return b == QUELTO_BUFFER_EMG || b == QUELTO_BUFFER_ORIENTATION || b == QUELTO_BUFFER_ACCELEROMETER ||
+           b == QUELTO_BUFFER_GYROSCOPE || b == QUELTO_BUFFER_MAGNETOMETER;
+}
+
+}  // namespace
+
+const std::vector<float>& BufferOf(const Quelto_DataAvailableEventArgs& e, Quelto_Buffer buffer) {
+    switch (buffer) {
+        case QUELTO_BUFFER_EMG: return e.EmgSamples;
+        case QUELTO_BUFFER_ORIENTATION: return e.ImuSamples;
+        case QUELTO_BUFFER_ACCELEROMETER: return e.AccelerometerSamples;
+        case QUELTO_BUFFER_GYROSCOPE: return e.GyroscopeSamples;
+        case QUELTO_BUFFER_MAGNETOMETER: return e.MagnetometerSamples;
+        case QUELTO_BUFFER_SYNC: return e.SyncSamples;
+        case QUELTO_BUFFER_FOOTSW: return e.FootSwSamples;
+        case QUELTO_BUFFER_FOOTSW_RAW: return e.FootSwRawSamples;
+        case QUELTO_BUFFER_INSOLE: return e.InsoleSamples;
+        case QUELTO_BUFFER_INSOLE_ORIENTATION: return e.InsoleImuSamples;
+        case QUELTO_BUFFER_INSOLE_ACCELEROMETER: return e.InsoleAccelerometerSamples;
+        case QUELTO_BUFFER_INSOLE_GYROSCOPE: return e.InsoleGyroscopeSamples;
+        case QUELTO_BUFFER_ANALOG: return e.AnalogSamples;
+        case QUELTO_BUFFER_COUNT: break;
+    }
+    throw std::logic_error("no such buffer");
+}
+
+Recorder::Recorder(const Options& options)
+    : options_(options), blocksPerRecord_(RecordDuration_ms / options.period_ms) {}
+
+Recorder::~Recorder() {
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void Recorder::Add(Quelto_DataAvailableEventArgs block) {
+    if (closed_) return;
+    pending_.push_back(std::move(block));
+    if (static_cast<int>(pending_.size()) < blocksPerRecord_) return;
+    if (channels_.empty()) Open();
+    for (const auto& b : pending_) NoteEvents(b);
+    WriteRecord();
+    pending_.clear();
+}
+
+void Recorder::Open() {
+    for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) {
+        const auto buffer = static_cast<Quelto_Buffer>(b);
+        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(buffer);
+        long perRecord = 0;
+        for (const auto& block : pending_) {
+            const long n = Quelto_DataLayout_SamplesPerBlock(buffer, BufferOf(block, buffer).size());
+            if (n < 0) throw std::runtime_error(std::string(layout.field) + " does not fit the documented layout");
+            perRecord += n;
+        }
+        if (perRecord == 0) continue;
+        if (buffer == QUELTO_BUFFER_EMG || (buffer == QUELTO_BUFFER_SYNC && channels_.empty())) {
+            scanRateHz_ = static_cast<int>(perRecord * 1000 / RecordDuration_ms);
+        }
+        for (int r = 0; r < layout.rows; ++r) {
+            if (IsSensorBuffer(buffer) && !options_.sensors[r]) continue;
+            for (int c = 0; c < layout.components; ++c) {
+                char label[32];
+                Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
+                channels_.push_back(Channel{buffer, r, c, label, static_cast<int>(perRecord)});
+            }
+        }
+    }
+    if (channels_.empty()) throw std::runtime_error("the device sends no data for the selected sensors");
+    if (channels_.size() >= EDFLIB_MAXSIGNALS) throw std::runtime_error("too many channels for one EDF file");
+    size_t widest = 0;
+    for (const auto& ch : channels_) widest = std::max(widest, static_cast<size_t>(ch.perRecord));
+    buffer_.resize(widest);
+
+    const bool edf = options_.format != Format::Csv;
+    if (edf) {
+        const bool bdf = options_.format == Format::Bdf;
+        edf_ = edfopen_file_writeonly(options_.output.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS,
+                                      static_cast<int>(channels_.size()));
+        if (edf_ < 0) throw std::runtime_error("cannot create " + options_.output + " (EDFlib error " + std::to_string(edf_) + ")");
+        const int digitalMax = bdf ? 8388607 : 32767, digitalMin = bdf ? -8388608 : -32768;
+        bool ok = edf_set_datarecord_duration(edf_, RecordDuration_ms * 100) == 0;  // units of 10 us
+        for (size_t i = 0; i < channels_.size() && ok; ++i) {
+            const Channel& ch = channels_[i];
+            const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
+            const int s = static_cast<int>(i);
+            ok = edf_set_samplefrequency(edf_, s, ch.perRecord) == 0 && edf_set_label(edf_, s, ch.label.c_str()) == 0 &&
+                 edf_set_physical_dimension(edf_, s, layout.unit) == 0 &&
+                 edf_set_physical_maximum(edf_, s, layout.maximum) == 0 &&
+                 edf_set_physical_minimum(edf_, s, layout.minimum) == 0 &&
+                 edf_set_digital_maximum(edf_, s, digitalMax) == 0 && edf_set_digital_minimum(edf_, s, digitalMin) == 0;
+        }
+        ok = ok && edf_set_equipment(edf_, "Quelto acquisition system") == 0 &&
+             edf_set_recording_additional(
+                 edf_, ("quelto-capture, " + std::to_string(options_.period_ms) + " ms blocks").c_str()) == 0;
+        if (!ok) throw std::runtime_error("cannot set up the header of " + options_.output);
+    }
+    const std::string csvPath = options_.format == Format::Csv ? options_.output : options_.csv;
+    if (!csvPath.empty()) {
+        csv_ = std::fopen(csvPath.c_str(), "w");
+        if (!csv_) throw std::runtime_error("cannot create " + csvPath);
+        std::fputs("channel,unit,rate_hz,sample,time_s,value\n", csv_);
+    }
+}
+
+void Recorder::NoteEvents(const Quelto_DataAvailableEventArgs& b) {
+    const double at = static_cast<double>(b.ScanNumber) / scanRateHz_;
+    if (b.StartTriggerDetected) annotations_.push_back({static_cast<double>(b.StartTriggerScan) / scanRateHz_, "StartTrigger"});
+    if (b.StopTriggerDetected) annotations_.push_back({static_cast<double>(b.StopTriggerScan) / scanRateHz_, "StopTrigger"});
+    for (uint16_t code : b.RemoteControlEvents) {
+        annotations_.push_back({at, code == QUELTO_REMOTE_MARKER ? "Marker" : "Remote " + std::to_string(code)});
+    }
+}
+
+void Recorder::WriteRecord() {
+    for (size_t i = 0; i < channels_.size(); ++i) {
+        const Channel& ch = channels_[i];
+        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
+        int n = 0;
+        for (const auto& block : pending_) {
+            const auto& data = BufferOf(block, ch.buffer);
+            const long samples = Quelto_DataLayout_SamplesPerBlock(ch.buffer, data.size());
+            if (samples < 0 || n + samples > ch.perRecord) break;
+            for (long s = 0; s < samples; ++s) {
+                buffer_[n++] = data[Quelto_DataLayout_Index(ch.buffer, ch.row, s, ch.component, samples)] * layout.scale;
+            }
+        }
+        if (n != ch.perRecord) {
+            throw std::runtime_error("the rate of " + ch.label + " changed during the capture");
+        }
+        if (edf_ >= 0) {
+            for (int s = 0; s < n; ++s) buffer_[s] = std::clamp(buffer_[s], layout.minimum, layout.maximum);
+            if (edfwrite_physical_samples(edf_, buffer_.data()) != 0) {
+                throw std::runtime_error("cannot write to " + options_.output);
+            }
+        }
+        if (csv_) {
+            const int64_t first = records_ * ch.perRecord;
+            const int rate = ch.RateHz();
+            for (int s = 0; s < n; ++s) {
+                std::fprintf(csv_, "%s,%s,%d,%lld,%.6f,%.9g\n", ch.label.c_str(), layout.unit, rate,
+                             static_cast<long long>(first + s), static_cast<double>(first + s) / rate, buffer_[s]);
+            }
+        }
+    }
+    ++records_;
+}
+
+void Recorder::Close() {
+    if (closed_) return;
+    closed_ = true;
+    pending_.clear();
+    if (edf_ >= 0) {
+        for (const Annotation& a : annotations_) {
+            if (a.onset_s < Duration_s()) {
+                edfwrite_annotation_utf8(edf_, std::llround(a.onset_s * 10000.0), -1, a.text.c_str());
+            }
+        }
+        const int handle = edf_;
+        edf_ = -1;
+        if (edfclose_file(handle) != 0) throw std::runtime_error("cannot finish " + options_.output);
+    }
+    if (csv_) {
+        std::FILE* f = csv_;
+        csv_ = nullptr;
+        if (std::fclose(f) != 0) throw std::runtime_error("cannot finish the CSV file");
+    }
+}
+
+}  // namespace Capture

@@ -1,0 +1,227 @@
+// quelto-capture: records the device's blocks into an EDF+/BDF+ or CSV file.
+//
+// Built on the C++ facade, which starts capture with any block period (the
+// C API always uses 100 ms). Blocks arrive on the facade's worker thread;
+// the listener only queues them, and this thread writes the files.
+#include "Options.h"
+#include "Recorder.h"
+
+#include "QueltoBridge.h"
+#include "Quelto_DaqSystem.h"
+
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnSignal(int) { g_interrupted = 1; }
+
+// What the listener hands to the writing thread, and its measurements.
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Quelto_DataAvailableEventArgs> blocks;
+    Clock::time_point start;
+    std::chrono::microseconds period{100000};
+    int64_t received = 0;
+    int64_t samples = 0;
+    double worstDelay_ms = 0;
+    int64_t lost = 0;  // device's lost packets plus gaps in the scan numbers
+    int64_t nextScan = -1;
+};
+
+int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
+    int64_t n = 0;
+    for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) n += Capture::BufferOf(e, static_cast<Quelto_Buffer>(b)).size();
+    return n;
+}
+
+void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, void* context) {
+    auto& in = *static_cast<Inbox*>(context);
+    const auto now = Clock::now();
+    const int64_t emg = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block.EmgSamples.size());
+    const int64_t scanStep = emg > 0 ? emg : static_cast<int64_t>(block.SyncSamples.size());
+    std::lock_guard lock(in.mutex);
+    // How late the block is against the device's real-time schedule.
+    const auto due = in.start + in.period * (in.received + 1);
+    in.worstDelay_ms = std::max(in.worstDelay_ms, std::chrono::duration<double, std::milli>(now - due).count());
+    if (in.nextScan >= 0 && block.ScanNumber != in.nextScan) ++in.lost;
+    in.nextScan = block.ScanNumber + scanStep;
+    in.lost = std::max<int64_t>(in.lost, block.UsbLostPackets);
+    ++in.received;
+    in.samples += Samples(block);
+    in.blocks.push_back(std::move(block));
+    in.arrived.notify_one();
+}
+
+struct Progress {
+    double elapsed_s, data_s;
+    int64_t blocks, samples, lost;
+    double worstDelay_ms;
+};
+
+std::string Line(const Progress& p, double target_s) {
+    char text[200];
+    std::snprintf(text, sizeof text, "%6.1f s / %.1f s | %lld blocks | %.2f M samples/s | lost %lld | worst delay %.1f ms",
+                  p.data_s, target_s, static_cast<long long>(p.blocks),
+                  p.elapsed_s > 0 ? p.samples / p.elapsed_s / 1e6 : 0.0, static_cast<long long>(p.lost), p.worstDelay_ms);
+    return text;
+}
+
+void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const Progress& p, bool interrupted) {
+    nlohmann::json channels = nlohmann::json::array();
+    for (const auto& ch : r.Channels()) {
+        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
+        channels.push_back({{"label", ch.label}, {"unit", layout.unit}, {"rate_hz", ch.RateHz()},
+                            {"samples", r.Records() * ch.perRecord}, {"physical_min", layout.minimum},
+                            {"physical_max", layout.maximum}, {"buffer", layout.field}, {"row", ch.row},
+                            {"component", ch.component}});
+    }
+    nlohmann::json annotations = nlohmann::json::array();
+    for (const auto& a : r.Annotations()) {
+        if (a.onset_s < r.Duration_s()) annotations.push_back({{"onset_s", a.onset_s}, {"text", a.text}});
+    }
+    const char* format = o.format == Capture::Format::Bdf ? "bdf" : o.format == Capture::Format::Edf ? "edf" : "csv";
+    const nlohmann::json summary = {{"output", o.output}, {"format", format}, {"period_ms", o.period_ms},
+                                    {"record_duration_s", Capture::RecordDuration_ms / 1000.0},
+                                    {"records", r.Records()}, {"duration_s", r.Duration_s()},
+                                    {"blocks_received", p.blocks}, {"lost_packets", p.lost},
+                                    {"worst_delay_ms", p.worstDelay_ms}, {"interrupted", interrupted},
+                                    {"channels", channels}, {"annotations", annotations}};
+    std::ofstream(o.summary) << summary.dump(2) << '\n';
+}
+
+int Run(const Capture::Options& o) {
+    // Settings of the simulated SDK, read when the device is made.
+    if (o.seed) setenv("QUELTO_SIM_SEED", std::to_string(*o.seed).c_str(), 1);
+    if (o.fast) setenv("QUELTO_SIM_MODE", "fast", 1);
+    if (!o.replay.empty()) setenv("QUELTO_SIM_PLAYBACK", o.replay.c_str(), 1);
+
+    // Quelto_Bridge_Create sets up, for the whole process, the lookup of the
+    // SDK beside the bridge library; the facade below then finds it too.
+    void* probe = Quelto_Bridge_Create();
+    if (!probe) {
+        const char* error = Quelto_Bridge_GetLastError();
+        std::fprintf(stderr, "quelto-capture: no device: %s\n", error ? error : "see LOG/ErrorLog.txt beside the bridge");
+        return 1;
+    }
+    Quelto_Bridge_Destroy(probe);
+
+    Inbox inbox;
+    inbox.period = std::chrono::milliseconds(o.period_ms);
+    Capture::Recorder recorder(o);
+    const bool tty = isatty(STDERR_FILENO) != 0;
+    Progress progress{};
+    bool interrupted = false, stalled = false;
+    {
+        Quelto_DaqSystem device;
+        if (!o.config.empty()) {
+            Quelto_ConfigurationExportBase configuration = device.LoadConfiguration(o.config.c_str());
+            device.ConfigureCapture(configuration.CaptureConfiguration);
+            for (int s = 1; s <= 36; ++s) device.ConfigureSensor(configuration.SensorConfiguration[s - 1], s);
+        }
+        const Quelto_SoftwareVersion v = device.SoftwareVersion();
+        if (!o.quiet) {
+            std::fprintf(stderr, "quelto-capture: device software %d.%d.%d.%d, %d ms blocks, writing %s\n", v.Major,
+                         v.Minor, v.Build, v.Revision, o.period_ms, o.output.c_str());
+        }
+        const int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
+        const int64_t wanted = records * recorder.BlocksPerRecord();
+        device.AddDaqDataAvailableListener(&OnBlock, &inbox);
+        inbox.start = Clock::now();
+        device.StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(Capture::PeriodNumber(o.period_ms)));
+        if (o.startTrigger) device.GenerateInternalStartTrigger();
+
+        int64_t taken = 0;
+        auto lastShown = Clock::now(), lastBlock = Clock::now();
+        while (taken < wanted) {
+            std::deque<Quelto_DataAvailableEventArgs> batch;
+            {
+                std::unique_lock lock(inbox.mutex);
+                inbox.arrived.wait_for(lock, std::chrono::milliseconds(100), [&] { return !inbox.blocks.empty(); });
+                batch.swap(inbox.blocks);
+                progress.blocks = inbox.received;
+                progress.samples = inbox.samples;
+                progress.lost = inbox.lost;
+                progress.worstDelay_ms = std::max(0.0, inbox.worstDelay_ms);
+            }
+            const auto now = Clock::now();
+            if (!batch.empty()) lastBlock = now;
+            for (auto& block : batch) {
+                if (taken == wanted) break;
+                recorder.Add(std::move(block));
+                ++taken;
+            }
+            progress.elapsed_s = std::chrono::duration<double>(now - inbox.start).count();
+            progress.data_s = static_cast<double>(taken) * o.period_ms / 1000.0;
+            if (g_interrupted) {
+                interrupted = true;
+                break;
+            }
+            if (now - lastBlock > std::chrono::seconds(5)) {
+                stalled = true;
+                break;
+            }
+            const bool showNow = now - lastShown >= (tty ? std::chrono::milliseconds(200) : std::chrono::seconds(1));
+            if (!o.quiet && showNow) {
+                lastShown = now;
+                if (tty) {
+                    std::fprintf(stderr, "\r%s ", Line(progress, records / 10.0).c_str());
+                } else {
+                    std::fprintf(stderr, "%s\n", Line(progress, records / 10.0).c_str());
+                }
+                std::fflush(stderr);
+            }
+        }
+        device.StopCapturing();
+        device.RemoveDaqDataAvailableListener(&OnBlock, &inbox);
+    }
+    recorder.Close();
+    if (!o.quiet && tty) std::fprintf(stderr, "\n");
+    if (!o.summary.empty()) WriteSummary(o, recorder, progress, interrupted);
+    if (!o.quiet) {
+        std::printf("%s: %.1f s, %zu channels, %lld blocks, %.2f M samples/s, %lld lost packets, worst callback delay %.1f ms%s\n",
+                    o.output.c_str(), recorder.Duration_s(), recorder.Channels().size(),
+                    static_cast<long long>(progress.blocks),
+                    progress.elapsed_s > 0 ? progress.samples / progress.elapsed_s / 1e6 : 0.0,
+                    static_cast<long long>(progress.lost), progress.worstDelay_ms,
+                    interrupted ? " (stopped by Ctrl-C)" : "");
+    }
+    if (stalled) {
+        std::fprintf(stderr, "quelto-capture: the device sent no block for 5 s; stopped\n");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Capture::Options options;
+    if (auto exit = Capture::Parse(argc, argv, options)) return *exit;
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    try {
+        return Run(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quelto-capture: %s\n", e.what());
+        return 1;
+    }
+}
