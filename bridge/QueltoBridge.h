@@ -36,6 +36,15 @@
 #include "Quelto_SensorConfiguration.h"
 #include "Quelto_ValueTypes.h"
 
+/* Version of this header and of the library built from it (semantic
+ * versioning: the major number is the one in the library's file name). */
+#define QUELTO_BRIDGE_VERSION_MAJOR 1
+#define QUELTO_BRIDGE_VERSION_MINOR 0
+#define QUELTO_BRIDGE_VERSION_PATCH 0
+/* One comparable number: major * 10000 + minor * 100 + patch. */
+#define QUELTO_BRIDGE_VERSION \
+    (QUELTO_BRIDGE_VERSION_MAJOR * 10000 + QUELTO_BRIDGE_VERSION_MINOR * 100 + QUELTO_BRIDGE_VERSION_PATCH)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -87,6 +96,10 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_SaveCurrentRxConfiguration(void* bridg
 /* The device's state number (Quelto_DeviceState), or
  * QUELTO_BRIDGE_STATE_UNKNOWN. */
 QUELTO_API int QUELTO_CALL Quelto_Bridge_GetdeviceState(void* bridge);
+
+/* Version of the loaded library, "major.minor.patch" (static text; compare
+ * with the QUELTO_BRIDGE_VERSION_* macros the host was built with). */
+QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetVersion(void);
 
 /* Text of the failure of the last Quelto_Bridge_* call made on this thread,
  * or NULL when that call succeeded. Valid until the next call on this

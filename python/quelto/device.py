@@ -1,0 +1,381 @@
+"""Device: one acquisition device over the C API."""
+import atexit
+import collections
+import ctypes as C
+import enum
+import logging
+import threading
+import time
+import weakref
+
+import numpy as np
+
+from . import _lib
+from . import _records as R
+from . import config as _config
+from . import layout
+from .errors import CallbackError, QueltoError
+
+log = logging.getLogger("quelto")
+
+STATE_UNKNOWN = -1
+
+
+class DeviceState(enum.IntEnum):
+    NOT_INITIALIZED = 0
+    IDLE = 1
+    CONFIGURED = 2
+    CAPTURING = 3
+    CALIBRATING = 4
+    ERROR = 5
+    DISPOSED = 6
+
+
+def _copy(view, dtype):
+    n = view.count
+    if n == 0 or not view.data:
+        return np.empty(0, dtype)
+    address = C.cast(view.data, C.c_void_p).value
+    ctype = {np.float32: C.c_float, np.int16: C.c_int16, np.uint16: C.c_uint16}[dtype]
+    return np.frombuffer((ctype * n).from_address(address), dtype=dtype).copy()
+
+
+class Block:
+    """One block, copied out of the library: sample buffers as NumPy arrays
+    shaped by the data layout (see quelto.layout), states, and scalars.
+    Attributes have Python names (block.emg) and C names (block.EmgSamples)."""
+
+    __slots__ = ("arrays", "scalars")
+
+    def __init__(self, arrays, scalars):
+        self.arrays = arrays    # Python name -> ndarray
+        self.scalars = scalars  # Python name -> int / bool
+
+    @classmethod
+    def from_record(cls, rec):
+        arrays = {}
+        for b in layout.BUFFERS:
+            flat = _copy(getattr(rec, b.field), np.float32)
+            arrays[b.name] = flat.reshape(b.shape(flat.size))
+        for name, field, dtype in layout.STATES:
+            view = getattr(rec, field)
+            if dtype == np.int16 or field == "RemoteControlEvents":
+                arrays[name] = _copy(view, dtype)
+            else:
+                arrays[name] = _copy(view, np.float32).astype(dtype)
+        scalars = {py: getattr(rec, c) for c, py in layout.SCALARS.items()}
+        return cls(arrays, scalars)
+
+    _C_NAMES = {**{b.field: b.name for b in layout.BUFFERS},
+                **{f: n for n, f, _ in layout.STATES}, **layout.SCALARS}
+
+    def __getattr__(self, name):
+        name = Block._C_NAMES.get(name, name)
+        if name in self.arrays:
+            return self.arrays[name]
+        if name in self.scalars:
+            return self.scalars[name]
+        raise AttributeError(name)
+
+    def __getitem__(self, name):
+        return getattr(self, name)
+
+    def samples(self, name):
+        """Samples per row of a sample buffer in this block."""
+        a = self.arrays[layout.BY_FIELD[name].name if name in layout.BY_FIELD else name]
+        return a.shape[0] if a.ndim == 1 else a.shape[1]
+
+    def __repr__(self):
+        return f"<Block scan {self.scalars['scan_number']}, {self.samples('emg')} EMG samples>"
+
+
+_live = weakref.WeakSet()
+_retired = []
+
+
+@atexit.register
+def _close_all():
+    # Worker threads must not call into an interpreter that is going away.
+    for device in list(_live):
+        device._close(raise_pending=False)
+
+
+def _dispatcher(ref):
+    def on_block(record, _context):
+        device = ref()
+        if device is not None:
+            device._on_block(record)
+    return R.DataCallback(on_block)
+
+
+class Device:
+    """One device. Use as a context manager, or call close().
+
+    queue_size: blocks kept for blocks()/next_block() (oldest dropped when
+    full; dropped_blocks counts them); 0 keeps none."""
+
+    def __init__(self, queue_size=256):
+        queue_size = _config._integer("queue_size", queue_size, 0, 1 << 20)
+        self._lib = _lib.load()
+        self._lock = threading.RLock()        # callbacks list and pending error
+        self._callbacks = []
+        self._pending = None
+        self._queue = collections.deque()
+        self._queue_size = queue_size
+        self._arrived = threading.Condition(threading.Lock())
+        self.dropped_blocks = 0
+        self.blocks_received = 0
+        self._handle = None
+        self._worker = None
+        handle = self._lib.Quelto_Bridge_Create()
+        if not handle:
+            raise QueltoError(_lib.last_error(self._lib) or "Quelto_Bridge_Create failed")
+        self._handle = handle
+        # The C function object lives as long as the device: the library
+        # keeps only its address.
+        self._c_callback = _dispatcher(weakref.ref(self))
+        self._call("Quelto_Bridge_RegisterDataCallback", self._c_callback, None)
+        _live.add(self)
+
+    # -- life --------------------------------------------------------------
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        self._close(raise_pending=exc_type is None)
+        return False
+
+    def close(self):
+        """Stops the worker and releases the device; raises CallbackError
+        when a callback raised since the last call."""
+        self._close(raise_pending=True)
+
+    def __del__(self):
+        try:
+            self._close(raise_pending=False)
+        except Exception:
+            pass
+
+    def _close(self, raise_pending):
+        handle, self._handle = getattr(self, "_handle", None), None
+        if handle:
+            self._lib.Quelto_Bridge_Destroy(handle)
+            if threading.get_ident() == getattr(self, "_worker", None):
+                # Closed from inside a callback: the C function is still
+                # running, so its object must outlive this device.
+                _retired.append(self._c_callback)
+            _live.discard(self)
+            with self._arrived:
+                self._arrived.notify_all()
+        if raise_pending:
+            self._raise_pending()
+        elif self._take_pending() is not None:
+            log.warning("a block callback raised and nobody called the device again")
+
+    @property
+    def closed(self):
+        return self._handle is None
+
+    # -- calls ---------------------------------------------------------------
+    def _take_pending(self):
+        with self._lock:
+            pending, self._pending = self._pending, None
+        return pending
+
+    def _raise_pending(self):
+        pending = self._take_pending()
+        if pending is not None:
+            raise CallbackError(f"a block callback raised {type(pending).__name__}: {pending}") from pending
+
+    def _call(self, name, *args):
+        self._raise_pending()
+        if self._handle is None:
+            raise QueltoError("the device is closed")
+        result = getattr(self._lib, name)(self._handle, *args)
+        error = _lib.last_error(self._lib)
+        if error is not None:
+            raise QueltoError(error)
+        return result
+
+    def start(self):
+        """Starts capture (the device's default block period)."""
+        self._call("Quelto_Bridge_StartCapturing")
+
+    def stop(self):
+        self._call("Quelto_Bridge_StopCapturing")
+
+    @property
+    def state(self):
+        """DeviceState (an int when the number is not a known state)."""
+        n = self._call("Quelto_Bridge_GetdeviceState")
+        try:
+            return DeviceState(n)
+        except ValueError:
+            return n
+
+    def configure_capture(self, record=None, **values):
+        """Sends a capture configuration: keyword values (see
+        quelto.config.CAPTURE_FIELDS; unnamed fields are zero), or a
+        prepared CaptureConfiguration record."""
+        if record is not None:
+            if values:
+                raise TypeError("configure_capture() takes a record or keyword values, not both")
+            if not isinstance(record, R.CaptureConfiguration):
+                raise TypeError(f"record must be a CaptureConfiguration, not {type(record).__name__}")
+        else:
+            record = _config.capture_configuration(**values)
+        self._call("Quelto_Bridge_ConfigureCapture", C.byref(record))
+        return record
+
+    def configure_sensor(self, sensor=0, record=None, **values):
+        """Sends a sensor configuration to sensor 1..36, or to all with 0."""
+        sensor = _config.sensor_index(sensor)
+        if record is not None:
+            if values:
+                raise TypeError("configure_sensor() takes a record or keyword values, not both")
+            if not isinstance(record, R.SensorConfiguration):
+                raise TypeError(f"record must be a SensorConfiguration, not {type(record).__name__}")
+        else:
+            record = _config.sensor_configuration(**values)
+        self._call("Quelto_Bridge_ConfigureSensor", C.byref(record), sensor)
+        return record
+
+    def calibrate_imu_offset(self, sensor=0):
+        self._call("Quelto_Bridge_CalibrateImuOffset", _config.sensor_index(sensor))
+
+    def calibrate_gyroscope_offset(self, sensor=0):
+        self._call("Quelto_Bridge_CalibrateGyroscopeOffset", _config.sensor_index(sensor))
+
+    def calibrate_accelerometer_offset(self, sensor=0):
+        self._call("Quelto_Bridge_CalibrateAccelerometerOffset", _config.sensor_index(sensor))
+
+    def calibrate_emg_offset(self, sensor=0):
+        self._call("Quelto_Bridge_CalibrateEMGOffset", _config.sensor_index(sensor))
+
+    def update_display(self):
+        self._call("Quelto_Bridge_UpdateDisplay")
+
+    def save_current_rx_configuration(self):
+        self._call("Quelto_Bridge_SaveCurrentRxConfiguration")
+
+    # -- blocks --------------------------------------------------------------
+    def add_callback(self, fn):
+        """fn(block) runs on the device's worker thread for each block, with
+        a Block of its own. An exception it raises is kept and raised as
+        CallbackError by the next call on this device. Returns fn."""
+        if not callable(fn):
+            raise TypeError(f"callback must be callable, not {type(fn).__name__}")
+        with self._lock:
+            self._callbacks.append(fn)
+        return fn
+
+    def remove_callback(self, fn):
+        """Removes fn; when this returns on another thread, fn is not running
+        and is not called again."""
+        with self._lock:
+            try:
+                self._callbacks.remove(fn)
+            except ValueError:
+                raise ValueError("callback is not registered") from None
+
+    def _on_block(self, record):
+        # Worker thread, interpreter lock held (ctypes takes it). Nothing
+        # may escape: ctypes would only print it.
+        try:
+            block = Block.from_record(record.contents)
+        except BaseException as e:  # noqa: B902
+            self._store(e)
+            return
+        with self._arrived:
+            self.blocks_received += 1
+            if self._queue_size:
+                if len(self._queue) >= self._queue_size:
+                    self._queue.popleft()
+                    self.dropped_blocks += 1
+                self._queue.append(block)
+            self._arrived.notify_all()
+        self._worker = threading.get_ident()
+        raised = []
+        with self._lock:
+            for fn in list(self._callbacks):
+                if fn not in self._callbacks:
+                    continue
+                try:
+                    fn(block)
+                except BaseException as e:  # noqa: B902
+                    raised.append(e)
+        for e in raised:
+            self._store(e)
+
+    def _store(self, e):
+        with self._lock:
+            if self._pending is None:
+                self._pending = e
+            else:
+                log.error("block callback raised again: %r", e)
+        with self._arrived:
+            self._arrived.notify_all()
+
+    def next_block(self, timeout=1.0):
+        """The oldest queued block; waits up to `timeout` seconds (None:
+        forever) and raises TimeoutError when none came."""
+        if timeout is not None:
+            timeout = _config._real("timeout", timeout)
+            if timeout < 0:
+                raise ValueError("timeout must not be negative")
+        if not self._queue_size:
+            raise QueltoError("this device keeps no queue (queue_size=0)")
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while True:
+            self._raise_pending()
+            with self._arrived:
+                while not self._queue and self._pending is None:
+                    if self._handle is None:
+                        raise QueltoError("the device is closed")
+                    left = None if deadline is None else deadline - time.monotonic()
+                    if left is not None and left <= 0:
+                        raise TimeoutError(f"no block within {timeout} s")
+                    self._arrived.wait(left)
+                if self._pending is None:
+                    return self._queue.popleft()
+
+    def blocks(self, count=None, timeout=1.0):
+        """Iterates over queued and arriving blocks: `count` of them, or
+        until the device closes. Each waits up to `timeout` seconds."""
+        if count is not None:
+            count = _config._integer("count", count, 0, 2**62)
+        n = 0
+        while count is None or n < count:
+            try:
+                block = self.next_block(timeout)
+            except QueltoError:
+                if self._handle is None and count is None:
+                    return
+                raise
+            n += 1
+            yield block
+
+    __iter__ = blocks
+
+    def clear_queue(self):
+        with self._arrived:
+            self._queue.clear()
+
+    def capture(self, seconds, timeout=2.0):
+        """Starts capture, collects blocks for `seconds` of signal (by EMG
+        samples), stops, and returns the blocks."""
+        seconds = _config._real("seconds", seconds)
+        if seconds <= 0:
+            raise ValueError("seconds must be positive")
+        self.clear_queue()
+        self.start()
+        out, samples = [], 0
+        try:
+            for block in self.blocks(timeout=timeout):
+                out.append(block)
+                samples += block.samples("sync")
+                if samples >= seconds * layout.EMG_BLOCK_RATE_HZ:
+                    break
+        finally:
+            self.stop()
+        return out

@@ -1,0 +1,89 @@
+# Installs the build tree into a fresh prefix, checks the layout, then
+# configures, builds and runs the consumer project against it.
+# -D: BUILD_DIR WORK_DIR CONSUMER_DIR GENERATOR CONFIG C_COMPILER CXX_COMPILER
+#     LIBDIR DOCDIR BRIDGE_FILE_NAME SONAME EXPECT_CAPTURE_TOOL PYTHON PYTHON_DIR
+cmake_minimum_required(VERSION 3.25)
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${rc}):\n${out}\n${err}")
+  endif()
+  set(run_output "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_file path)
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endfunction()
+
+set(prefix "${WORK_DIR}/prefix")
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+
+run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --config "${CONFIG}")
+
+# The bridge with its SDK libraries in one folder, under a versioned name.
+expect_file("${prefix}/${LIBDIR}/${BRIDGE_FILE_NAME}")
+expect_file("${prefix}/${LIBDIR}/libQuelto.bridge.so")
+expect_file("${prefix}/${LIBDIR}/${SONAME}")
+foreach(sdk Quelto.dll Quelto.Common.dll PellimorCfgReader.dll)
+  expect_file("${prefix}/${LIBDIR}/${sdk}")
+endforeach()
+file(READ_ELF "${prefix}/${LIBDIR}/${BRIDGE_FILE_NAME}" SONAME soname)
+if(NOT soname STREQUAL SONAME)
+  message(FATAL_ERROR "SONAME is '${soname}', expected '${SONAME}'")
+endif()
+
+foreach(header QueltoBridge.h QueltoExport.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
+               Quelto_DataAvailableEventArgs_C.h Quelto_CaptureConfiguration.h Quelto_SensorConfiguration.h
+               Quelto_Enums.h Quelto_ValueTypes.h Quelto_ConfigurationHelpers.h SdkContract.h Runtime.h)
+  expect_file("${prefix}/include/quelto-bridge/${header}")
+endforeach()
+expect_file("${prefix}/${LIBDIR}/cmake/QueltoBridge/QueltoBridgeConfig.cmake")
+expect_file("${prefix}/${LIBDIR}/cmake/QueltoBridge/QueltoBridgeConfigVersion.cmake")
+expect_file("${prefix}/${LIBDIR}/pkgconfig/quelto-bridge.pc")
+expect_file("${prefix}/${DOCDIR}/README.md")
+file(GLOB configs "${prefix}/share/quelto-bridge/configs/*.json")
+if(NOT configs)
+  message(FATAL_ERROR "no sample configuration installed")
+endif()
+if(EXPECT_CAPTURE_TOOL)
+  expect_file("${prefix}/bin/quelto-capture")
+endif()
+
+# Nothing installed may point back into the build tree.
+file(READ "${prefix}/${LIBDIR}/pkgconfig/quelto-bridge.pc" pc)
+file(GLOB targets_files "${prefix}/${LIBDIR}/cmake/QueltoBridge/*.cmake")
+foreach(f IN LISTS targets_files)
+  file(READ "${f}" text)
+  string(APPEND pc "${text}")
+endforeach()
+string(FIND "${pc}" "${BUILD_DIR}" at)
+if(NOT at EQUAL -1)
+  message(FATAL_ERROR "an installed package file names the build tree ${BUILD_DIR}")
+endif()
+
+# The consumer project: find_package and pkg-config.
+set(ENV{PKG_CONFIG_PATH} "${prefix}/${LIBDIR}/pkgconfig")
+set(ENV{QUELTO_BRIDGE_LOG_DIR} "${WORK_DIR}/log")
+unset(ENV{LD_LIBRARY_PATH})
+run("consumer configure" ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+run("consumer build" ${CMAKE_COMMAND} --build "${WORK_DIR}/build")
+foreach(program consumer_c consumer_cxx consumer_pkgconfig)
+  run("${program}" "${WORK_DIR}/build/${program}")
+  message(STATUS "${run_output}")
+endforeach()
+
+# The installed Python package finds the installed library by itself.
+if(PYTHON AND PYTHON_DIR)
+  expect_file("${prefix}/${PYTHON_DIR}/quelto/__init__.py")
+  unset(ENV{QUELTO_BRIDGE_LIBRARY})
+  set(ENV{PYTHONPATH} "${prefix}/${PYTHON_DIR}")
+  run("installed python package" "${PYTHON}" -c
+      "import quelto, os; p = quelto.library_path(); assert os.path.dirname(p) == os.path.realpath('${prefix}/${LIBDIR}') or os.path.dirname(p) == '${prefix}/${LIBDIR}', p; print(quelto.version(), p)")
+  message(STATUS "python: ${run_output}")
+endif()
