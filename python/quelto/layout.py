@@ -66,6 +66,8 @@ class Buffer:
         """Channel label of (row, component), both 0-based, e.g. "ACC07X"."""
         if not 0 <= row < self.rows or not 0 <= component < self.components:
             raise IndexError(f"{self.field}: no channel ({row}, {component})")
+        if "%" not in self.label_format:
+            return self.label_format
         if self.components == 1:
             return self.label_format % (row + 1)
         return self.label_format % (row + 1, self.component_names[component])

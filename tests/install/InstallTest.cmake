@@ -1,7 +1,7 @@
 # Installs the build tree into a fresh prefix, checks the layout, then
 # configures, builds and runs the consumer project against it.
 # -D: BUILD_DIR WORK_DIR CONSUMER_DIR GENERATOR CONFIG C_COMPILER CXX_COMPILER
-#     LIBDIR DOCDIR BRIDGE_FILE_NAME SONAME EXPECT_CAPTURE_TOOL PYTHON PYTHON_DIR
+#     READELF LIBDIR DOCDIR BRIDGE_FILE_NAME SONAME EXPECT_CAPTURE_TOOL PYTHON PYTHON_DIR CHECK_PYTHON VERSION
 cmake_minimum_required(VERSION 3.25)
 
 function(run what)
@@ -31,7 +31,15 @@ expect_file("${prefix}/${LIBDIR}/${SONAME}")
 foreach(sdk Quelto.dll Quelto.Common.dll PellimorCfgReader.dll)
   expect_file("${prefix}/${LIBDIR}/${sdk}")
 endforeach()
-file(READ_ELF "${prefix}/${LIBDIR}/${BRIDGE_FILE_NAME}" SONAME soname)
+set(soname "")
+if(READELF)
+  run("readelf" "${READELF}" -d "${prefix}/${LIBDIR}/${BRIDGE_FILE_NAME}")
+  if(run_output MATCHES "\\(SONAME\\)[^[]*\\[([^]]*)\\]")
+    set(soname "${CMAKE_MATCH_1}")
+  endif()
+else()
+  file(READ_ELF "${prefix}/${LIBDIR}/${BRIDGE_FILE_NAME}" SONAME soname)
+endif()
 if(NOT soname STREQUAL SONAME)
   message(FATAL_ERROR "SONAME is '${soname}', expected '${SONAME}'")
 endif()
@@ -83,7 +91,6 @@ if(PYTHON AND PYTHON_DIR)
   expect_file("${prefix}/${PYTHON_DIR}/quelto/__init__.py")
   unset(ENV{QUELTO_BRIDGE_LIBRARY})
   set(ENV{PYTHONPATH} "${prefix}/${PYTHON_DIR}")
-  run("installed python package" "${PYTHON}" -c
-      "import quelto, os; p = quelto.library_path(); assert os.path.dirname(p) == os.path.realpath('${prefix}/${LIBDIR}') or os.path.dirname(p) == '${prefix}/${LIBDIR}', p; print(quelto.version(), p)")
+  run("installed python package" "${PYTHON}" "${CHECK_PYTHON}" "${prefix}/${LIBDIR}" "${VERSION}")
   message(STATUS "python: ${run_output}")
 endif()
