@@ -8,6 +8,9 @@ packages=(
   libcli11-dev   # quelto-capture: command line
   libedf-dev     # quelto-capture and the simulated device's playback: EDF+/BDF+
   biosig-tools   # tests: save2gdf reads the capture files back independently
+  pkg-config           # install test: the consumer built through quelto-bridge.pc
+  python3-numpy        # Python binding
+  python3-matplotlib   # Python binding: the drawing example
 )
 
 missing=()
