@@ -117,7 +117,10 @@ def case_capture(args):
     assert "EMG04" not in channels
     assert channels["EMG01"]["unit"] == "uV" and channels["ACC02Z"]["unit"] == "g" and channels["AN01"]["unit"] == "V"
     texts = [(e["Description"], round(float(e["POS"]), 3)) for e in events]
-    assert ("StartTrigger", 0.0) in texts and ("Marker", 5.0) in texts, texts
+    # In fast mode the trigger lands in whichever block follows the call.
+    expected = [(a["text"], round(a["onset_s"], 3)) for a in summary["annotations"]]
+    assert sorted(texts) == sorted(expected), (texts, expected)
+    assert ("Marker", 5.0) in texts and [t for t, _ in texts].count("StartTrigger") == 1, texts
     print(f"capture: {len(channels)} channels, 6.0 s, worst error {worst:.2f} steps, events {texts}")
 
 
