@@ -4,14 +4,13 @@
 
 namespace {
 
-// Stores a view whole (16 bytes, zero padding) into its field.
+// Sets a view's pointer and count in place; its padding keeps the zero of
+// the record's fill. (A view built aside and copied in whole costs a stalled
+// 16-byte load per view.)
 template <class View, class T>
 void SetView(View& field, const std::vector<T>& buffer) {
-    View v;
-    std::memset(&v, 0, sizeof v);
-    v.data = buffer.empty() ? nullptr : buffer.data();
-    v.count = static_cast<uint32_t>(buffer.size());
-    std::memcpy(&field, &v, sizeof v);
+    field.data = buffer.empty() ? nullptr : buffer.data();
+    field.count = static_cast<uint32_t>(buffer.size());
 }
 
 // Booleans cross as bytes.

@@ -11,6 +11,7 @@ packages=(
   pkg-config           # install test: the consumer built through quelto-bridge.pc
   python3-numpy        # Python binding
   python3-matplotlib   # Python binding: the drawing example
+  libbenchmark-dev     # bench/: Google Benchmark
 )
 
 missing=()

@@ -1,0 +1,65 @@
+// The measurements of the bench's own harness.
+#pragma once
+
+#include "Blocks.h"
+#include "Pipelines.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace Bench {
+
+struct Percentiles {
+    double p50 = 0, p90 = 0, p99 = 0, p999 = 0, max = 0;  // microseconds
+};
+Percentiles Summarise(std::vector<double> us);
+
+struct LatencyResult {
+    Percentiles first;           // SDK raise -> entry of the first callback
+    Percentiles last;            // ... of the last callback
+    double handlerUs = 0;        // mean time of the raise on the SDK's thread
+    double handlerAllocs = 0;    // allocations per raise on the SDK's thread
+    double workerAllocs = 0;     // allocations per block on the worker
+    std::size_t blocks = 0;      // blocks measured
+    bool complete = true;        // every block reached every callback
+};
+// Raises `blocks` events (plus a warm-up) every `period_us`, on absolute
+// deadlines, from a thread that plays the SDK's event thread.
+LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<EventRef>& pool, int period_us,
+                             std::size_t blocks);
+
+struct ThroughputResult {
+    double blocksPerSecond = 0;
+    double megabytesPerSecond = 0;
+};
+// Raises as fast as the pipeline takes them (at most 4096 waiting, so that
+// a short stall of the raising thread never empties the queue).
+ThroughputResult MeasureThroughput(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds);
+
+struct IdleResult {
+    double seconds = 0;
+    double cpuMs = 0;           // user + system time of the process
+    double wakeupsPerSecond = 0;  // voluntary context switches of the other threads
+    double involuntaryPerSecond = 0;
+    int threads = 0;            // threads of the process while idle
+};
+IdleResult MeasureIdle(Design design, double seconds);
+
+struct RateResult {
+    double asked = 0, achieved = 0;  // blocks per second
+    bool flat = false;
+    std::size_t finalBacklog = 0;
+};
+RateResult RunAtRate(Design design, int callbacks, const std::vector<EventRef>& pool, double rate, double seconds);
+
+struct HeadroomResult {
+    double highestFlat = 0;  // blocks per second
+    bool raiseLimited = false;  // the raising thread could not go faster
+};
+HeadroomResult MeasureHeadroom(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds);
+
+// Allocations made by one call of the C thunk (the record handed to it is
+// released inside, which frees and does not allocate).
+uint64_t ThunkAllocations(const EventRef& e);
+
+}  // namespace Bench

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the default preset and runs the benchmarks: micro benchmarks, then
+# latency, throughput, headroom, allocations and idle cost of the pipeline
+# against the polling design, printed as one table (about 2 minutes).
+#   scripts/bench.sh            full run
+#   scripts/bench.sh --quick    short run (about 25 s), coarser figures
+# Other arguments go to the bench program (and from it to Google Benchmark).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" --target quelto_bench >/dev/null
+exec build/default/bin/quelto_bench "$@"
