@@ -27,7 +27,7 @@ for target in "${targets[@]}"; do
   [[ -f fuzz/$target.dict ]] && options+=(-dict="fuzz/$target.dict")
   log=build/fuzz/$target.log
   echo "== fuzz_$target for ${seconds} s"
-  if build/fuzz/fuzz_"$target" "${options[@]}" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
+  if build/fuzz/fuzz/fuzz_"$target" "${options[@]}" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "   ${runs:-?} executions, $(find "$work" -type f | wc -l) inputs in the working corpus, no finding"
   else
