@@ -115,10 +115,11 @@ void SimulatedDaqSystem::StartCapturing(D::DataAvailableEventPeriod period) {
         capturing_ = true;
         startTrigger_ = stopTrigger_ = false;
         state_ = D::DeviceState::Capturing;
+        Log("capture started, " + std::to_string(period_.count() / 1000) + " ms blocks" +
+            (options_.fast ? ", fast mode" : ""));
+        // Under the lock: a handler of the first block may destroy this device.
+        wake_.notify_all();
     }
-    Log("capture started, " + std::to_string(period_.count() / 1000) + " ms blocks" +
-        (options_.fast ? ", fast mode" : ""));
-    wake_.notify_all();
 }
 
 void SimulatedDaqSystem::StopCapturing() {

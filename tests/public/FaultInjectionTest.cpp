@@ -235,6 +235,33 @@ TEST(Faults, DestroyFromAnotherThreadDuringCaptureInFastMode) {
     unsetenv("QUELTO_SIM_MODE");
 }
 
+// The first block of a fast capture destroys its handle while the host's
+// StartCapturing may still be returning.
+TEST(Faults, CallbackDestroysItsHandleOnTheFirstFastBlock) {
+    setenv("QUELTO_SIM_MODE", "fast", 1);
+    struct Ctx {
+        void* bridge;
+        std::atomic<bool> done{false};
+    };
+    for (int round = 0; round < 50; ++round) {
+        Ctx ctx{Quelto_Bridge_Create()};
+        ASSERT_NE(ctx.bridge, nullptr);
+        Quelto_Bridge_RegisterDataCallback(
+            ctx.bridge,
+            [](const Quelto_DataAvailableEventArgs_C*, void* c) {
+                auto* self = static_cast<Ctx*>(c);
+                if (!self->done.exchange(true)) Quelto_Bridge_Destroy(self->bridge);
+            },
+            &ctx);
+        Quelto_Bridge_StartCapturing(ctx.bridge);
+        WaitUntil([&] { return ctx.done.load(); });
+        ASSERT_TRUE(ctx.done.load());
+        // The worker ends on its own after the callback returns.
+        WaitUntil([&] { return SimControl().LiveDevices() == 0; });
+    }
+    unsetenv("QUELTO_SIM_MODE");
+}
+
 // Handles made and destroyed while capturing: threads, descriptors and
 // devices come back to where they were (memory: LeakSanitizer).
 TEST(Faults, ThousandCreateDestroyCyclesWithCaptureLeakNothing) {
