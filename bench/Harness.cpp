@@ -85,6 +85,16 @@ Percentiles Summarise(std::vector<double> us) {
     return p;
 }
 
+void LatencyResult::Add(const LatencyResult& o) {
+    firstUs.insert(firstUs.end(), o.firstUs.begin(), o.firstUs.end());
+    lastUs.insert(lastUs.end(), o.lastUs.begin(), o.lastUs.end());
+    handlerNs += o.handlerNs;
+    handlerAllocs += o.handlerAllocs;
+    workerAllocs += o.workerAllocs;
+    blocks += o.blocks;
+    complete = complete && o.complete;
+}
+
 LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<EventRef>& pool, int period_us,
                              std::size_t blocks) {
     const std::size_t warm = std::max<std::size_t>(10, std::min<std::size_t>(100, blocks / 10));
@@ -117,7 +127,6 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
     sdkThread.join();
 
     LatencyResult r;
-    r.complete = true;
     for (auto* s : slots.pointers) r.complete = WaitForCalls(*s, total, 10.0) && r.complete;
     pipeline.reset();
     r.blocks = blocks;
@@ -125,15 +134,15 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
         std::vector<double> us;
         const std::size_t n = std::min<std::size_t>(total, s.calls.load(std::memory_order_acquire));
         for (std::size_t i = warm; i < n; ++i) us.push_back(static_cast<double>(s.entryNs[i] - raised[i]) / 1000.0);
-        return Summarise(std::move(us));
+        return us;
     };
-    r.first = latencies(*slots.owned.front());
-    r.last = latencies(slots.Last());
-    r.handlerUs = static_cast<double>(handlerNs) / 1000.0 / static_cast<double>(blocks);
-    r.handlerAllocs = static_cast<double>(handlerAllocs) / static_cast<double>(blocks);
+    r.firstUs = latencies(*slots.owned.front());
+    r.lastUs = latencies(slots.Last());
+    r.handlerNs = static_cast<double>(handlerNs);
+    r.handlerAllocs = static_cast<double>(handlerAllocs);
     if (r.complete) {
         const auto& a = slots.Last().entryAllocs;
-        r.workerAllocs = static_cast<double>(a[total - 1] - a[warm - 1]) / static_cast<double>(total - warm);
+        r.workerAllocs = static_cast<double>(a[total - 1] - a[warm - 1]);
     }
     return r;
 }
@@ -156,7 +165,7 @@ ThroughputResult MeasureThroughput(Design design, int callbacks, const std::vect
             ++raised;
         }
     });
-    SleepSeconds(std::min(0.2, seconds / 4));
+    SleepSeconds(0.1);
     const uint64_t c0 = last.calls.load();
     const int64_t t0 = NowNs();
     SleepSeconds(seconds);
@@ -236,30 +245,38 @@ RateResult RunAtRate(Design design, int callbacks, const std::vector<EventRef>& 
 }
 
 HeadroomResult MeasureHeadroom(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds) {
+    enum class Outcome { Flat, Grows, RaiseLimited };
+    auto tryRate = [&](double rate) {
+        Outcome outcome = Outcome::RaiseLimited;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const RateResult r = RunAtRate(design, callbacks, pool, rate, seconds);
+            if (r.achieved < 0.95 * rate) continue;
+            if (r.flat) return Outcome::Flat;
+            outcome = Outcome::Grows;
+        }
+        return outcome;
+    };
     HeadroomResult h;
     double good = 0, bad = 0;
     for (double rate = 1000; rate <= 4e6; rate *= 2) {
-        const RateResult r = RunAtRate(design, callbacks, pool, rate, seconds);
-        if (r.achieved < 0.95 * rate) {
+        const Outcome o = tryRate(rate);
+        if (o == Outcome::Flat) {
+            good = rate;
+            continue;
+        }
+        if (o == Outcome::RaiseLimited) {
             h.raiseLimited = true;
-            if (r.flat) good = std::max(good, r.achieved);
-            break;
-        }
-        if (!r.flat) {
+        } else {
             bad = rate;
-            break;
         }
-        good = rate;
+        break;
     }
-    if (bad > 0) {
-        for (int step = 0; step < 4 && good > 0; ++step) {
-            const double mid = std::sqrt(good * bad);
-            const RateResult r = RunAtRate(design, callbacks, pool, mid, seconds);
-            if (r.flat && r.achieved >= 0.95 * mid) {
-                good = mid;
-            } else {
-                bad = mid;
-            }
+    for (int step = 0; step < 4 && bad > 0 && good > 0; ++step) {
+        const double mid = std::sqrt(good * bad);
+        if (tryRate(mid) == Outcome::Flat) {
+            good = mid;
+        } else {
+            bad = mid;
         }
     }
     h.highestFlat = good;

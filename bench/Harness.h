@@ -14,14 +14,23 @@ struct Percentiles {
 };
 Percentiles Summarise(std::vector<double> us);
 
+// Samples of one or more runs (runs of the two designs alternate, so that
+// the machine's load falls on both alike).
 struct LatencyResult {
-    Percentiles first;           // SDK raise -> entry of the first callback
-    Percentiles last;            // ... of the last callback
-    double handlerUs = 0;        // mean time of the raise on the SDK's thread
-    double handlerAllocs = 0;    // allocations per raise on the SDK's thread
-    double workerAllocs = 0;     // allocations per block on the worker
-    std::size_t blocks = 0;      // blocks measured
-    bool complete = true;        // every block reached every callback
+    std::vector<double> firstUs;  // SDK raise -> entry of the first callback
+    std::vector<double> lastUs;   // ... of the last callback
+    double handlerNs = 0;         // time of the raises on the SDK's thread, summed
+    double handlerAllocs = 0;     // allocations of those raises, summed
+    double workerAllocs = 0;      // allocations on the worker, summed over blocks
+    std::size_t blocks = 0;       // blocks measured
+    bool complete = true;         // every block reached every callback
+
+    void Add(const LatencyResult& other);
+    Percentiles First() const { return Summarise(firstUs); }
+    Percentiles Last() const { return Summarise(lastUs); }
+    double HandlerUs() const { return blocks ? handlerNs / 1000.0 / static_cast<double>(blocks) : 0; }
+    double HandlerAllocsPerRaise() const { return blocks ? handlerAllocs / static_cast<double>(blocks) : 0; }
+    double WorkerAllocsPerBlock() const { return blocks ? workerAllocs / static_cast<double>(blocks) : 0; }
 };
 // Raises `blocks` events (plus a warm-up) every `period_us`, on absolute
 // deadlines, from a thread that plays the SDK's event thread.
@@ -56,6 +65,8 @@ struct HeadroomResult {
     double highestFlat = 0;  // blocks per second
     bool raiseLimited = false;  // the raising thread could not go faster
 };
+// Doubles the rate until the queue grows, then narrows down. A rate that
+// fails is tried once more: a stall of the machine is not the pipeline's.
 HeadroomResult MeasureHeadroom(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds);
 
 // Allocations made by one call of the C thunk (the record handed to it is
