@@ -25,3 +25,6 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 # Test lists are read when ctest runs, under the same Wine session.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# M_PI and friends under strict standard mode, as on glibc.
+add_compile_definitions(_USE_MATH_DEFINES)

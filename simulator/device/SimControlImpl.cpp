@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <sstream>
 
+#ifdef _WIN32
+#include <pthread.h>
+#include <windows.h>
+#endif
+
 namespace QueltoSim {
 
 ControlImpl& Control() {
@@ -58,7 +63,12 @@ std::string ControlImpl::EventThreadId() const {
     std::lock_guard lock(mutex_);
     if (devices_.empty()) return {};
     std::ostringstream out;
+#ifdef _WIN32
+    if (devices_.back()->EventThreadId() == std::thread::id()) return {};
+    out << GetThreadId(pthread_gethandle(devices_.back()->EventThreadHandle()));
+#else
     out << devices_.back()->EventThreadId();
+#endif
     return out.str();
 }
 

@@ -76,6 +76,10 @@ public:
     // Raises `e` on the device thread; returns after the handlers ran.
     void Inject(const Runtime::Ref<D::DataAvailableEventArgs>& e);
     std::thread::id EventThreadId() const { return thread_.get_id(); }
+#ifdef _WIN32
+    // Each module numbers std::thread ids on its own here: the system's id.
+    std::thread::native_handle_type EventThreadHandle() { return thread_.native_handle(); }
+#endif
 
 private:
     using Clock = std::chrono::steady_clock;

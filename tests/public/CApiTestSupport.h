@@ -5,7 +5,8 @@
 #include "QueltoBridge.h"
 #include "SimControl.h"
 
-#include <dlfcn.h>
+#include "TestPlatform.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,7 +20,7 @@ namespace CApiTest {
 namespace fs = std::filesystem;
 
 inline fs::path TempFolder(const std::string& name) {
-    fs::path dir = fs::path(::testing::TempDir()) / ("quelto_" + name + "_" + std::to_string(::getpid()));
+    fs::path dir = fs::path(::testing::TempDir()) / ("quelto_" + name + "_" + std::to_string(TestPlatform::ProcessId()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -34,20 +35,18 @@ inline std::string ReadFile(const fs::path& path) {
 
 // The control of the simulated device library the bridge has loaded.
 inline QueltoSim::IControl& SimControl() {
-    void* handle = dlopen(QUELTO_LIB_DIR "/Quelto.dll", RTLD_NOW | RTLD_NOLOAD);
-    if (!handle) throw std::runtime_error("the simulated device library is not loaded");
-    auto get = reinterpret_cast<QueltoSimGetControlFn>(dlsym(handle, QUELTO_SIM_CONTROL_ENTRY));
-    dlclose(handle);
-    return *get();
+    void* get = TestPlatform::SymbolOfLoaded(QUELTO_LIB_DIR "/Quelto.dll", QUELTO_SIM_CONTROL_ENTRY);
+    if (!get) throw std::runtime_error("the simulated device library is not loaded");
+    return *reinterpret_cast<QueltoSimGetControlFn>(get)();
 }
 
 // Points the error log at a fresh folder for the life of the object.
 class LogFolder {
 public:
     explicit LogFolder(const std::string& name) : dir_(TempFolder(name)) {
-        setenv("QUELTO_BRIDGE_LOG_DIR", dir_.c_str(), 1);
+        TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", dir_.string());
     }
-    ~LogFolder() { unsetenv("QUELTO_BRIDGE_LOG_DIR"); }
+    ~LogFolder() { TestPlatform::UnsetEnv("QUELTO_BRIDGE_LOG_DIR"); }
     fs::path LogFile() const { return dir_ / "LOG" / "ErrorLog.txt"; }
     std::string Text() const { return ReadFile(LogFile()); }
     const fs::path& Dir() const { return dir_; }

@@ -1,6 +1,10 @@
 #include "CApiTestSupport.h"
 
+#ifdef _WIN32
+#include <tlhelp32.h>
+#else
 #include <cxxabi.h>
+#endif
 
 #include <set>
 
@@ -18,10 +22,11 @@ struct LonelyBridge {
 
     explicit LonelyBridge(const std::string& name) : dir(TempFolder(name)) {
         fs::copy_file(QUELTO_BRIDGE_FILE, dir / QUELTO_BRIDGE_FILE_NAME);
-        handle = dlopen((dir / QUELTO_BRIDGE_FILE_NAME).c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) throw std::runtime_error(dlerror());
-        create = reinterpret_cast<void* (*)()>(dlsym(handle, "Quelto_Bridge_Create"));
-        lastError = reinterpret_cast<const char* (*)()>(dlsym(handle, "Quelto_Bridge_GetLastError"));
+        std::string error;
+        handle = TestPlatform::LoadLibraryAt((dir / QUELTO_BRIDGE_FILE_NAME).string(), error);
+        if (!handle) throw std::runtime_error(error);
+        create = reinterpret_cast<void* (*)()>(TestPlatform::Symbol(handle, "Quelto_Bridge_Create"));
+        lastError = reinterpret_cast<const char* (*)()>(TestPlatform::Symbol(handle, "Quelto_Bridge_GetLastError"));
     }
     ~LonelyBridge() {
         // The copy stays loaded: its runtime may hold threads or handlers.
@@ -31,7 +36,7 @@ struct LonelyBridge {
 }  // namespace
 
 TEST(BridgeFolder, MissingSdkLibrariesGiveNullAndAFullReportEachTime) {
-    unsetenv("QUELTO_BRIDGE_LOG_DIR");
+    TestPlatform::UnsetEnv("QUELTO_BRIDGE_LOG_DIR");
     LonelyBridge bridge("missing_sdk");
     ASSERT_NE(bridge.create, nullptr);
     EXPECT_EQ(bridge.create(), nullptr);
@@ -61,13 +66,26 @@ TEST(BridgeFolder, SdkFoundBesideTheBridgeWhenTheHostLivesElsewhere) {
     Quelto_Bridge_Destroy(a);
     Quelto_Bridge_Destroy(b);
     // The device library is mapped once, from the bridge folder.
-    std::ifstream maps("/proc/self/maps");
     std::set<std::string> paths;
+#ifdef _WIN32
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetCurrentProcessId());
+    ASSERT_NE(snapshot, INVALID_HANDLE_VALUE);
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+        if (_wcsicmp(module.szModule, L"Quelto.dll") == 0) paths.insert(fs::path(module.szExePath).string());
+    }
+    CloseHandle(snapshot);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_TRUE(fs::equivalent(*paths.begin(), QUELTO_LIB_DIR "/Quelto.dll")) << *paths.begin();
+#else
+    std::ifstream maps("/proc/self/maps");
     for (std::string line; std::getline(maps, line);) {
         if (line.find("/Quelto.dll") != std::string::npos) paths.insert(line.substr(line.find('/')));
     }
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_EQ(*paths.begin(), fs::canonical(QUELTO_LIB_DIR "/Quelto.dll").string());
+#endif
 }
 
 TEST(BridgeFolder, AnUnwritableLogNeverEscapes) {
@@ -79,6 +97,8 @@ TEST(BridgeFolder, AnUnwritableLogNeverEscapes) {
     ASSERT_NE(bridge.lastError(), nullptr);
 }
 
+#ifndef _WIN32
+// On Windows the export table is checked from the build machine (tests/windows).
 TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
     const std::string command = "nm -D --defined-only " QUELTO_BRIDGE_FILE;
     FILE* pipe = popen(command.c_str(), "r");
@@ -120,3 +140,4 @@ TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
     }
     EXPECT_TRUE(facadeFound);
 }
+#endif

@@ -3,6 +3,7 @@
 
 #include "Quelto_DaqSystem.h"
 #include "SdkTestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ struct Seen {
     int32_t scan;
     void* context;
     std::thread::id thread;
+    std::string threadTag;  // comparable with the device's, see TestPlatform.h
     const float* emg;  // storage of the listener's copy
 };
 
@@ -33,7 +35,7 @@ struct Recorder {
     static void Listen(Quelto_DataAvailableEventArgs arg, void* context) {
         auto* self = static_cast<Recorder*>(context);
         std::lock_guard lock(self->m);
-        self->seen.push_back(Seen{arg.ScanNumber, context, std::this_thread::get_id(),
+        self->seen.push_back(Seen{arg.ScanNumber, context, std::this_thread::get_id(), TestPlatform::ThreadTag(),
                                   arg.EmgSamples.empty() ? nullptr : arg.EmgSamples.data()});
         self->cv.notify_all();
     }

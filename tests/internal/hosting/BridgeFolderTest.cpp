@@ -4,11 +4,20 @@
 
 using namespace Hosting;
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kSep = "\\";
+#else
+constexpr const char* kSep = "/";
+#endif
+std::string In(const std::string& folder, const std::string& file) { return folder + kSep + file; }
+}  // namespace
+
 TEST(BridgeLookup, FullNameWithVersionCultureAndTokenMapsToSimpleNameDll) {
     EXPECT_EQ(LibraryPathFor("Quelto.Common, Version=1.0.0.0, Culture=neutral, PublicKeyToken=null", "/opt/q"),
-              "/opt/q/Quelto.Common.dll");
-    EXPECT_EQ(LibraryPathFor("PellimorCfgReader", "/opt/q"), "/opt/q/PellimorCfgReader.dll");
-    EXPECT_EQ(LibraryPathFor(" Quelto ,Version=1", "/opt/q"), "/opt/q/ Quelto .dll");  // untrimmed
+              In("/opt/q", "Quelto.Common.dll"));
+    EXPECT_EQ(LibraryPathFor("PellimorCfgReader", "/opt/q"), In("/opt/q", "PellimorCfgReader.dll"));
+    EXPECT_EQ(LibraryPathFor(" Quelto ,Version=1", "/opt/q"), In("/opt/q", " Quelto .dll"));  // untrimmed
 }
 
 TEST(BridgeLookup, FolderIsTextBeforeTheLastSeparator) {

@@ -1,6 +1,7 @@
 // Loading configuration files through the simulated reader: the sample
 // files, defaults, texts, and writing followed by reading.
 #include "ReaderTestSupport.h"
+#include "TestPlatform.h"
 
 #include <bit>
 #include <cfloat>
@@ -332,7 +333,7 @@ TEST_F(ReaderTexts, LongNonAsciiNullAndEmptyTextsArriveAsUtf16) {
 }
 
 TEST_F(ReaderTexts, EscapedNulStaysInsideTheText) {
-    const auto c = Load(WriteFile("nul.json", R"({"Insoles": [{"Name": "left\u0000hidden"}, {}]})"));
+    const auto c = Load(WriteFile("escaped_nul.json", R"({"Insoles": [{"Name": "left\u0000hidden"}, {}]})"));
     EXPECT_EQ((*c->InsoleName)[0], std::u16string(u"left\0hidden", 11));
 }
 
@@ -433,11 +434,16 @@ TEST_F(ReaderRoundTrip, WriterRejectsWhatTheReaderWouldRejectAndLeavesTheFile) {
 }
 
 TEST(ReaderRxConfigPath, EnvironmentVariableWinsOverTheLibraryFolder) {
-    ::unsetenv("QUELTO_SIM_RXCONFIG");
-    EXPECT_EQ(QueltoSim::RxConfigPath("/opt/quelto/lib"), "/opt/quelto/lib/Quelto.rxconfig.json");
-    ::setenv("QUELTO_SIM_RXCONFIG", "", 1);
-    EXPECT_EQ(QueltoSim::RxConfigPath("/opt/quelto/lib"), "/opt/quelto/lib/Quelto.rxconfig.json");
-    ::setenv("QUELTO_SIM_RXCONFIG", "/tmp/saved.json", 1);
+#ifdef _WIN32
+    const std::string beside = "/opt/quelto/lib\\Quelto.rxconfig.json";
+#else
+    const std::string beside = "/opt/quelto/lib/Quelto.rxconfig.json";
+#endif
+    TestPlatform::UnsetEnv("QUELTO_SIM_RXCONFIG");
+    EXPECT_EQ(QueltoSim::RxConfigPath("/opt/quelto/lib"), beside);
+    TestPlatform::SetEnv("QUELTO_SIM_RXCONFIG", "");
+    EXPECT_EQ(QueltoSim::RxConfigPath("/opt/quelto/lib"), beside);
+    TestPlatform::SetEnv("QUELTO_SIM_RXCONFIG", "/tmp/saved.json");
     EXPECT_EQ(QueltoSim::RxConfigPath("/opt/quelto/lib"), "/tmp/saved.json");
-    ::unsetenv("QUELTO_SIM_RXCONFIG");
+    TestPlatform::UnsetEnv("QUELTO_SIM_RXCONFIG");
 }

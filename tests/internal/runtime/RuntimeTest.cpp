@@ -5,6 +5,10 @@
 
 #include <clocale>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace Runtime;
 
 namespace {
@@ -62,19 +66,36 @@ TEST(RuntimeText, Utf8RoundTripAndInvalidInput) {
 TEST(RuntimeText, AnsiReplacesWhatTheCodePageCannotHoldAndStopsAtNul) {
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(Text::ToAnsi(u"Tibialis"), "Tibialis");
+#ifdef _WIN32
+    // The active code page, not the C library's locale.
+    if (GetACP() == 1252) {
+        EXPECT_EQ(Text::ToAnsi(u"M\u00fcller"), "M\xfcller");
+        EXPECT_EQ(Text::ToAnsi(u"\u4e2d"), "?");
+        EXPECT_EQ(Text::FromAnsi("M\xfcller"), u"M\u00fcller");
+    }
+#else
     EXPECT_EQ(Text::ToAnsi(u"M\u00fcller"), "M?ller");
+#endif
     EXPECT_EQ(Text::ToAnsi(std::u16string(u"ab\0cd", 5)), "ab");
     EXPECT_EQ(Text::FromAnsi("Rectus"), u"Rectus");
     EXPECT_EQ(Text::FromAnsi(nullptr), u"");
+#ifndef _WIN32
     if (std::setlocale(LC_ALL, "C.UTF-8")) {
         EXPECT_EQ(Text::ToAnsi(u"M\u00fcller"), "M\xc3\xbcller");
         EXPECT_EQ(Text::FromAnsi("M\xc3\xbcller"), u"M\u00fcller");
         std::setlocale(LC_ALL, "C");
     }
+#endif
 }
 
 TEST(RuntimePath, CombineAndFolder) {
+#ifdef _WIN32
+    EXPECT_EQ(Path::Combine("/opt/q", "Quelto.dll"), "/opt/q\\Quelto.dll");
+    EXPECT_EQ(Path::Combine("C:\\q", "Quelto.dll"), "C:\\q\\Quelto.dll");
+    EXPECT_EQ(Path::Combine("C:\\q", "D:\\x.dll"), "D:\\x.dll");
+#else
     EXPECT_EQ(Path::Combine("/opt/q", "Quelto.dll"), "/opt/q/Quelto.dll");
+#endif
     EXPECT_EQ(Path::Combine("/opt/q/", "Quelto.dll"), "/opt/q/Quelto.dll");
     EXPECT_EQ(Path::Combine("", "Quelto.dll"), "Quelto.dll");
     EXPECT_EQ(Path::Combine("/opt/q", "/abs/x.dll"), "/abs/x.dll");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "SdkTestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,13 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
+        TestPlatform::SetEnv(name, value);
     }
     ~ScopedEnv() {
         if (old_) {
-            setenv(name_, old_->c_str(), 1);
+            TestPlatform::SetEnv(name_, *old_);
         } else {
-            unsetenv(name_);
+            TestPlatform::UnsetEnv(name_);
         }
     }
     ScopedEnv(const ScopedEnv&) = delete;

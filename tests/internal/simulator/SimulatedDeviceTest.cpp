@@ -1,4 +1,5 @@
 #include "SdkTestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,7 @@ Runtime::Ref<IDaqSystem> MakeDevice() {
     return Runtime::AppDomain::CurrentDomain().CreateInstance<IDaqSystem>(D::QueltoAssemblyName, Quelto::DaqSystemClass);
 }
 
-std::string ThisThread() {
-    std::ostringstream out;
-    out << std::this_thread::get_id();
-    return out.str();
-}
+std::string ThisThread() { return TestPlatform::ThreadTag(); }
 
 }  // namespace
 
