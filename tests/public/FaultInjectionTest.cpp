@@ -266,9 +266,9 @@ TEST(Faults, CallbackDestroysItsHandleOnTheFirstFastBlock) {
 // devices come back to where they were (memory: LeakSanitizer).
 TEST(Faults, ThousandCreateDestroyCyclesWithCaptureLeakNothing) {
     setenv("QUELTO_SIM_MODE", "fast", 1);
-    auto& control = SimControl();
     // One cycle first: libraries and the log are then loaded or open for good.
     Quelto_Bridge_Destroy(Quelto_Bridge_Create());
+    auto& control = SimControl();
     const std::size_t threads = Entries("/proc/self/task"), fds = Entries("/proc/self/fd");
     const int devices = control.LiveDevices();
     std::atomic<long> blocks{0};
