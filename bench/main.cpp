@@ -1,7 +1,7 @@
 // quelto_bench: every measurement of the pipeline against the polling
 // design, in one run, printed as one table. --quick for a short run,
-// --micro-only for the micro benchmarks alone; other arguments go to Google
-// Benchmark.
+// --micro-only for the micro benchmarks alone, --latency-only for the
+// latency cases alone; other arguments go to Google Benchmark.
 #include "AllocationCounter.h"
 #include "Blocks.h"
 #include "Harness.h"
@@ -67,13 +67,15 @@ void Note(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, microOnly = false;
+    bool quick = false, microOnly = false, latencyOnly = false;
     std::vector<std::string> passThrough;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[i], "--micro-only") == 0) {
             microOnly = true;
+        } else if (std::strcmp(argv[i], "--latency-only") == 0) {
+            latencyOnly = true;
         } else {
             passThrough.emplace_back(argv[i]);
         }
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
 
     Note("micro benchmarks");
-    const auto micro = RunMicro(passThrough, quick);
+    const auto micro = latencyOnly ? std::map<std::string, double>{} : RunMicro(passThrough, quick);
     auto m = [&](const std::string& name) {
         auto it = micro.find(name);
         return it == micro.end() ? 0.0 : it->second;
@@ -149,6 +151,11 @@ int main(int argc, char** argv) {
         }
         latencyRows.push_back({"  time in the SDK thread's raise (us)", Fmt("%.2f", p.HandlerUs()),
                                Fmt("%.2f", r.HandlerUs()), Ratio(p.HandlerUs(), r.HandlerUs()), "", ""});
+    }
+
+    if (latencyOnly) {
+        Print(latencyRows);
+        return 0;
     }
 
     Note("throughput");
