@@ -23,6 +23,7 @@ constexpr bool Sanitized = true;  // their allocators keep freed memory
 constexpr bool Sanitized = false;
 #endif
 
+// -1 where /proc is missing.
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
@@ -54,8 +55,13 @@ struct Stream {
 };
 
 struct FastMode {
+#ifdef _WIN32
+    FastMode() { _putenv_s("QUELTO_SIM_MODE", "fast"); }
+    ~FastMode() { _putenv_s("QUELTO_SIM_MODE", ""); }
+#else
     FastMode() { setenv("QUELTO_SIM_MODE", "fast", 1); }
     ~FastMode() { unsetenv("QUELTO_SIM_MODE"); }
+#endif
 };
 
 }  // namespace
@@ -118,8 +124,10 @@ TEST(Soak, EveryCallbackSeesEveryBlockOnceInOrderWithFlatMemory) {
     std::printf("soak: %ld blocks to each of 4 callbacks in %.1f s, %ld registrations churned, "
                 "VmRSS %ld KiB at a tenth, %ld KiB at the end, %ld KiB drained\n",
                 delivered, seconds, churns.load(), warmKiB, endKiB, drainedKiB);
+#ifdef __linux__
     if (!Sanitized) {
         ASSERT_GT(warmKiB, 0);
         EXPECT_LT(drainedKiB - warmKiB, 32 * 1024) << "resident size grew";
     }
+#endif
 }
