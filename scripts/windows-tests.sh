@@ -18,7 +18,10 @@ mkdir -p "$WINEPREFIX"
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 
-wineboot -i >/dev/null 2>&1
+if ! wineboot -i >"$WINEPREFIX.log" 2>&1; then
+  cat "$WINEPREFIX.log" >&2
+  exit 1
+fi
 wineserver -w
 # One persistent server for every test, warmed up once: otherwise each test
 # program pays for a server start.
