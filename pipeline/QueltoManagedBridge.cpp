@@ -3,13 +3,7 @@
 #include "EventFlattening.h"
 #include "Quelto_DaqSystem.h"
 
-#include <cstdint>
 #include <cstdio>
-
-#if defined(__linux__)
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -17,29 +11,6 @@ void ReportWorkerFailure(const std::string& text) {
     const std::string line = "Quelto.bridge: a block could not be delivered: " + text + "\n";
     std::fputs(line.c_str(), stderr);
     Runtime::Debug::Write(line);
-}
-
-// Asks the scheduler for short time slices for the calling thread (Linux
-// 6.12 and later): a block that wakes the worker while every core is busy
-// then more often preempts the running task instead of waiting for its slice
-// to end. The thread's share of the CPU is unchanged; older kernels ignore
-// the request, and a thread the host moved to another policy is left alone.
-void PreferShortSlices() {
-#if defined(__linux__) && defined(SYS_sched_setattr) && defined(SYS_sched_getattr)
-    struct {  // the kernel's struct sched_attr, first version (48 bytes)
-        uint32_t size;
-        uint32_t sched_policy;
-        uint64_t sched_flags;
-        int32_t sched_nice;
-        uint32_t sched_priority;
-        uint64_t sched_runtime, sched_deadline, sched_period;
-    } attr{};
-    if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) return;
-    if (attr.sched_policy != 0) return;  // only for the normal policy
-    attr.sched_runtime = 100000;         // ns
-    attr.sched_flags = 0;
-    syscall(SYS_sched_setattr, 0, &attr, 0);
-#endif
 }
 
 }  // namespace
@@ -98,7 +69,6 @@ std::size_t QueltoManagedBridge::QueueLength() const {
 }
 
 void QueltoManagedBridge::ProcessBufferLoop() {
-    PreferShortSlices();
     std::unique_lock lock(mutex_);
     while (running) {
         if (argsBuffer.empty()) {
