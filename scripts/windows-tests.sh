@@ -12,6 +12,8 @@ export WINEPREFIX="$PWD/build/windows/wineprefix"
 # No Mono or Gecko installers, no desktop menu entries, no display.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
+# A server left by an interrupted run would outlive its deleted prefix.
+if [[ -d $WINEPREFIX ]]; then wineserver -k >/dev/null 2>&1 || true; fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 

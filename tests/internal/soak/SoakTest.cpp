@@ -5,6 +5,7 @@
 // 1000000 by hand).
 #include "QueltoBridge.h"
 #include "SdkTestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -59,8 +60,8 @@ struct FastMode {
     FastMode() { _putenv_s("QUELTO_SIM_MODE", "fast"); }
     ~FastMode() { _putenv_s("QUELTO_SIM_MODE", ""); }
 #else
-    FastMode() { setenv("QUELTO_SIM_MODE", "fast", 1); }
-    ~FastMode() { unsetenv("QUELTO_SIM_MODE"); }
+    FastMode() { TestPlatform::SetEnv("QUELTO_SIM_MODE", "fast"); }
+    ~FastMode() { TestPlatform::UnsetEnv("QUELTO_SIM_MODE"); }
 #endif
 };
 
