@@ -319,6 +319,16 @@ Runtime::Ref<D::DataAvailableEventArgs> SimulatedDaqSystem::NextBlock() {
     return e;
 }
 
+bool SimulatedDaqSystem::HostKeepsUp() {
+    // A bridge holds each block until it has flattened it: the blocks still
+    // held are those queued on its side.
+    constexpr std::size_t FastWindow = 8;
+    constexpr auto FastHoldLimit = std::chrono::milliseconds(200);
+    const auto now = Clock::now();
+    std::erase_if(inFlight_, [&](const auto& held) { return held.first.expired() || now - held.second > FastHoldLimit; });
+    return inFlight_.size() < FastWindow;
+}
+
 void SimulatedDaqSystem::Run() {
     Clock::time_point next{};
     bool wasCapturing = false;
@@ -349,8 +359,14 @@ void SimulatedDaqSystem::Run() {
                 continue;
             }
             next += period_;
+        } else if (!HostKeepsUp()) {
+            // As fast as the host takes them: wait until it lets go of blocks.
+            wake_.wait_for(lock, std::chrono::microseconds(50),
+                           [&] { return stopThread_ || !capturing_ || !injections_.empty(); });
+            continue;
         }
         auto e = NextBlock();
+        if (options_.fast) inFlight_.emplace_back(e, Clock::now());
         lock.unlock();
         Raise(e);
         lock.lock();

@@ -85,6 +85,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void Run();
+    // Fast mode: whether the host has taken all but a few raised blocks.
+    bool HostKeepsUp();
     void Raise(const Runtime::Ref<D::DataAvailableEventArgs>& e);
     // The next block with states and pending triggers; mutex_ held.
     Runtime::Ref<D::DataAvailableEventArgs> NextBlock();
@@ -110,6 +112,9 @@ private:
     std::deque<Runtime::Ref<D::DataAvailableEventArgs>> injections_;
     uint64_t injectedDone_ = 0;
     uint64_t injectedPosted_ = 0;
+    // Fast mode: blocks raised that a host still holds, with when they were
+    // raised. A block held longer than FastHoldLimit no longer counts.
+    std::deque<std::pair<std::weak_ptr<D::DataAvailableEventArgs>, Clock::time_point>> inFlight_;
 
     CaptureNumbers capture_ = CaptureNumbers::Defaults();
     std::array<SensorNumbers, Sensors> sensors_{};
