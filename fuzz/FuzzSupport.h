@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AppDomain.h"
+#include "SdkTestSupport.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,14 +14,7 @@
 
 namespace Fuzz {
 
-inline void UseBuildLibraryFolder() {
-    static const int token = Runtime::AppDomain::CurrentDomain().AddAssemblyResolve(
-        [](const std::string& fullName) -> Runtime::AssemblyRef {
-            const std::string path = Runtime::Path::Combine(QUELTO_LIB_DIR, Runtime::SimpleNameOf(fullName) + ".dll");
-            return Runtime::File::Exists(path) ? Runtime::AppDomain::CurrentDomain().LoadFrom(path) : nullptr;
-        });
-    (void)token;
-}
+using TestSupport::UseBuildLibraryFolder;
 
 [[noreturn]] inline void Fail(const std::string& what) {
     std::fprintf(stderr, "fuzz: %s\n", what.c_str());
