@@ -56,13 +56,8 @@ struct Stream {
 };
 
 struct FastMode {
-#ifdef _WIN32
-    FastMode() { _putenv_s("QUELTO_SIM_MODE", "fast"); }
-    ~FastMode() { _putenv_s("QUELTO_SIM_MODE", ""); }
-#else
     FastMode() { TestPlatform::SetEnv("QUELTO_SIM_MODE", "fast"); }
     ~FastMode() { TestPlatform::UnsetEnv("QUELTO_SIM_MODE"); }
-#endif
 };
 
 }  // namespace
