@@ -11,7 +11,7 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(config_file records event)
 
-scripts/install-fuzz-deps.sh
+scripts/install-deps.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 

@@ -1,28 +1,49 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs. Safe to run again: packages
-# already installed are skipped, and nothing is fetched when none is missing.
+# Installs the Debian packages a part of the project needs. Safe to run
+# again: packages already installed are skipped, and nothing is fetched when
+# none is missing.
+#
+#   scripts/install-deps.sh            the build, the tools, the tests
+#   scripts/install-deps.sh fuzz       clang and its fuzzer runtime
+#   scripts/install-deps.sh windows    the MinGW-w64 cross build and Wine
 set -euo pipefail
 
-packages=(
-  nlohmann-json3-dev
-  libcli11-dev   # quelto-capture: command line
-  libedf-dev     # quelto-capture and the simulated device's playback: EDF+/BDF+
-  biosig-tools   # tests: save2gdf reads the capture files back independently
-  pkg-config           # install test: the consumer built through quelto-bridge.pc
-  python3-numpy        # Python binding
-  python3-matplotlib   # Python binding: the drawing example
-  libbenchmark-dev     # bench/: Google Benchmark
-)
+group=${1:-build}
+case "$group" in
+  build)
+    packages=(
+      cmake g++ libgtest-dev libgmock-dev
+      nlohmann-json3-dev
+      libcli11-dev         # quelto-capture: command line
+      libedf-dev           # quelto-capture and the simulated device's playback: EDF+/BDF+
+      biosig-tools         # tests: save2gdf reads the capture files back independently
+      pkg-config           # install test: the consumer built through quelto-bridge.pc
+      python3-numpy        # Python binding
+      python3-matplotlib   # Python binding: the drawing example
+      libbenchmark-dev     # bench/: Google Benchmark
+    ) ;;
+  fuzz)
+    packages=(clang libclang-rt-14-dev) ;;
+  windows)
+    packages=(
+      g++-mingw-w64-x86-64-posix   # not the meta package: its default thread model lacks std::thread
+      gcc-mingw-w64-x86-64-posix
+      binutils-mingw-w64-x86-64    # objdump, dlltool
+      wine
+      wine64
+      googletest                   # /usr/src/googletest, built with the cross toolchain
+    ) ;;
+  *)
+    echo "usage: $0 [build|fuzz|windows]" >&2
+    exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
-  if ! dpkg -s "$package" >/dev/null 2>&1; then
-    missing+=("$package")
-  fi
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
-
 if ((${#missing[@]} == 0)); then
-  echo "All build dependencies are installed."
+  echo "All $group dependencies are installed."
   exit 0
 fi
 

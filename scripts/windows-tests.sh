@@ -3,7 +3,7 @@
 # tests under Wine, headless, in a fresh Wine prefix of the build's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-windows-deps.sh
+scripts/install-deps.sh windows
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
 
