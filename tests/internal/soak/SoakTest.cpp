@@ -123,7 +123,10 @@ TEST(Soak, EveryCallbackSeesEveryBlockOnceInOrderWithFlatMemory) {
 #ifdef __linux__
     if (!Sanitized) {
         ASSERT_GT(warmKiB, 0);
-        EXPECT_LT(drainedKiB - warmKiB, 32 * 1024) << "resident size grew";
+        // The fast device waits for the host, so the queue stays short:
+        // anything beyond allocator noise is a leak or a backlog.
+        EXPECT_LT(endKiB - warmKiB, 4 * 1024) << "resident size grew during the run";
+        EXPECT_LT(drainedKiB - warmKiB, 4 * 1024) << "resident size grew";
     }
 #endif
 }
