@@ -3,9 +3,14 @@
 #include "AppDomain.h"
 #include "QueltoWrapperPrivate.h"
 
+#include <cstddef>
+
 namespace D = Quelto::Common::Definitions;
 
 Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
+    static_assert(offsetof(Quelto_DaqSystem, impl) == 0 && offsetof(Quelto_DaqSystem, listeners) == 8,
+                  "Quelto_DaqSystem layout");
+    static_assert(offsetof(Listener, cb) == 0 && offsetof(Listener, context) == 8, "Listener layout");
     auto owned = std::make_unique<QueltoWrapperPrivate>();
     owned->table = std::make_shared<Bridge::ListenerTable>(&listeners);
     owned->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
