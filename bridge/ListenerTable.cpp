@@ -78,14 +78,6 @@ void ListenerTable::EndCall(ListenerEntry& entry) {
     callEnded_.notify_all();
 }
 
-std::vector<Listener> ListenerTable::Entries() const {
-    std::lock_guard lock(mutex_);
-    std::vector<Listener> out;
-    out.reserve(entries_->size());
-    for (const auto& e : *entries_) out.push_back(Listener{e->cb, e->context});
-    return out;
-}
-
 void Deliver(ListenerTable& table, Quelto_DataAvailableEventArgs&& arg) {
     const auto snapshot = table.Snapshot();
     const std::size_t n = snapshot->size();

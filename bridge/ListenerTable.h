@@ -44,9 +44,6 @@ public:
     void EndCall(ListenerEntry& entry);
     bool Closed() const;
 
-    // The live entries as (cb, context) pairs, in registration order.
-    std::vector<Listener> Entries() const;
-
 private:
     mutable std::mutex mutex_;
     std::condition_variable callEnded_;
