@@ -35,20 +35,20 @@ std::string Exception::ToString() const {
 
 std::string CaptureStackTrace(int skipFrames) {
 #ifdef _WIN32
-    (void)skipFrames;
     void* frames[64];
     const USHORT n = CaptureStackBackTrace(static_cast<DWORD>(skipFrames + 1), 64, frames, nullptr);
     std::string out;
     for (USHORT i = 0; i < n; ++i) {
         HMODULE module = nullptr;
-        char name[MAX_PATH] = "?";
+        char path[MAX_PATH] = "?";
         if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                static_cast<LPCSTR>(frames[i]), &module)) {
-            GetModuleFileNameA(module, name, MAX_PATH);
+            GetModuleFileNameA(module, path, MAX_PATH);
         }
+        const char* slash = std::strrchr(path, '\\');
         char line[MAX_PATH + 64];
-        std::snprintf(line, sizeof line, "   at %s+%p\n", Path::FolderOf(name) == name ? name : name + Path::FolderOf(name).size() + 1,
+        std::snprintf(line, sizeof line, "   at %s+%p\n", slash ? slash + 1 : path,
                       reinterpret_cast<void*>(reinterpret_cast<char*>(frames[i]) - reinterpret_cast<char*>(module)));
         out += line;
     }
