@@ -14,15 +14,38 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace CApiTest {
 
 namespace fs = std::filesystem;
 
+// Folders made by TempFolder, removed when the test program ends. Libraries
+// loaded from them stay mapped; where the platform keeps such files busy
+// (Windows), they are left behind.
+class TempFolders {
+public:
+    static TempFolders& Instance() {
+        static TempFolders folders;
+        return folders;
+    }
+    void Add(const fs::path& dir) { dirs_.push_back(dir); }
+    ~TempFolders() {
+        for (const auto& dir : dirs_) {
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    }
+
+private:
+    std::vector<fs::path> dirs_;
+};
+
 inline fs::path TempFolder(const std::string& name) {
     fs::path dir = fs::path(::testing::TempDir()) / ("quelto_" + name + "_" + std::to_string(TestPlatform::ProcessId()));
     fs::remove_all(dir);
     fs::create_directories(dir);
+    TempFolders::Instance().Add(dir);
     return dir;
 }
 
