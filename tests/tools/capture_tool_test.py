@@ -175,6 +175,23 @@ def case_interrupt(args):
     assert all(abs(c["count"] / c["rate"] - summary["duration_s"]) < 1e-9 for c in channels.values())
     print(f"interrupt: valid file of {summary['duration_s']} s")
 
+    # Ctrl-C before the first record is complete (100 ms blocks: the first
+    # one comes 100 ms after the start): a failure that says so, no file.
+    # On a machine slow enough to let a record through, a valid file.
+    early = os.path.join(args.work, "early.bdf")
+    proc = subprocess.Popen([args.tool, "--duration", "60", "--period", "100", "--output", early],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    started = proc.stderr.readline()
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=20)
+    if proc.returncode == 1:
+        assert "no file written" in err and not os.path.exists(early), (started, out, err)
+        print("interrupt: stopped before the first record, no file")
+    else:
+        assert proc.returncode == 0 and "stopped by Ctrl-C" in out, (proc.returncode, out, err)
+        read_biosig(args.save2gdf, early, args.work)
+        print("interrupt: the first record got through before Ctrl-C; valid file")
+
 
 def main():
     p = argparse.ArgumentParser()

@@ -50,7 +50,7 @@ int PeriodNumber(int period_ms) {
 
 std::optional<int> Parse(int argc, char** argv, Options& o) {
     CLI::App app{"Captures data from the acquisition device into an EDF+/BDF+ or CSV file.\n"
-                 "Ctrl-C stops early and still leaves a valid file."};
+                 "Ctrl-C stops early and still leaves a valid file of the complete 100 ms records."};
     app.set_version_flag("--version", "quelto-capture 1.0");
     std::string sensors = "all", format;
     unsigned long long seed = 0;

@@ -195,6 +195,11 @@ int Run(const Capture::Options& o) {
     }
     recorder.Close();
     if (!o.quiet && tty) std::fprintf(stderr, "\n");
+    if (recorder.Records() == 0) {
+        std::fprintf(stderr, "quelto-capture: %s before the first %d ms record was complete; no file written\n",
+                     stalled ? "the device sent no block for 5 s" : "stopped", Capture::RecordDuration_ms);
+        return 1;
+    }
     if (!o.summary.empty()) WriteSummary(o, recorder, progress, interrupted);
     if (!o.quiet) {
         std::printf("%s: %.1f s, %zu channels, %lld blocks, %.2f M samples/s, %lld lost packets, worst callback delay %.1f ms%s\n",
