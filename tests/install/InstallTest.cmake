@@ -93,4 +93,8 @@ if(PYTHON AND PYTHON_DIR)
   set(ENV{PYTHONPATH} "${prefix}/${PYTHON_DIR}")
   run("installed python package" "${PYTHON}" "${CHECK_PYTHON}" "${prefix}/${LIBDIR}" "${VERSION}")
   message(STATUS "python: ${run_output}")
+  # Installed under /usr/local, the package would import with no PYTHONPATH.
+  unset(ENV{PYTHONPATH})
+  run("python search path" "${PYTHON}" -c
+      "import sys; d = '/usr/local/${PYTHON_DIR}'; assert d in sys.path, (d, sys.path)")
 endif()
