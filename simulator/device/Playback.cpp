@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -49,7 +50,7 @@ std::string Trimmed(const char* text) {
 
 PlaybackSource::PlaybackSource(const std::string& path) {
     auto header = std::make_unique<edf_hdr_struct>();
-    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
+    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_READ_ANNOTATIONS) != 0) {
         const int code = header->filetype;
         if (code == EDFLIB_NO_SUCH_FILE_OR_DIRECTORY) {
             throw Runtime::FileNotFoundException("Playback file '" + path + "' cannot be opened.");
@@ -88,10 +89,74 @@ PlaybackSource::PlaybackSource(const std::string& path) {
         for (size_t i = 0; i < buf.size(); ++i) out[i] = static_cast<float>(buf[i] / layout.scale);
         ++channels_;
     }
+    ReadEvents(handle, header->annotations_in_file);
     edfclose_file(handle);
     if (channels_ == 0) {
         throw Runtime::FormatException("Playback file '" + path + "' has no channel of the device's layout.");
     }
+}
+
+void PlaybackSource::ReadEvents(int handle, long long count) {
+    for (long long n = 0; n < count; ++n) {
+        edf_annotation_struct a{};
+        if (edf_get_annotation(handle, static_cast<int>(n), &a) != 0 || a.onset < 0) continue;
+        const int64_t onset_us = a.onset / (EDFLIB_TIME_DIMENSION / 1000000);
+        const std::string text = Trimmed(a.annotation);
+        if (text == "StartTrigger") {
+            events_.push_back({Event::Kind::StartTrigger, onset_us, 0});
+        } else if (text == "StopTrigger") {
+            events_.push_back({Event::Kind::StopTrigger, onset_us, 0});
+        } else if (text == "Marker") {
+            events_.push_back({Event::Kind::Remote, onset_us, QUELTO_REMOTE_MARKER});
+        } else if (text.rfind("Remote ", 0) == 0) {
+            char* end = nullptr;
+            const long code = std::strtol(text.c_str() + 7, &end, 10);
+            if (end != text.c_str() + 7 && *end == '\0' && code > 0 && code <= 0xFFFF) {
+                events_.push_back({Event::Kind::Remote, onset_us, static_cast<uint16_t>(code)});
+            }
+        }
+    }
+    std::stable_sort(events_.begin(), events_.end(),
+                     [](const Event& a, const Event& b) { return a.onset_us < b.onset_us; });
+}
+
+void PlaybackSource::FillEvents(D::DataAvailableEventArgs& e, int64_t block, int scanRate, int insoleRate,
+                                int insoleImuRate) const {
+    std::vector<uint16_t> remote;
+    // The block covers [from, to) of replay time; the file repeats every
+    // duration_us_.
+    const int64_t from = block * period_us_, to = from + period_us_;
+    const auto scanAt = [](int64_t t_us, int rate) { return static_cast<int32_t>(t_us * rate / 1000000); };
+    const int analogRate = RateOf(QUELTO_BUFFER_ANALOG) ? RateOf(QUELTO_BUFFER_ANALOG) : scanRate;
+    for (const Event& ev : events_) {
+        if (duration_us_ <= 0 || ev.onset_us >= duration_us_) continue;
+        const int64_t loops = from > ev.onset_us ? (from - ev.onset_us + duration_us_ - 1) / duration_us_ : 0;
+        const int64_t at = ev.onset_us + loops * duration_us_;
+        if (at >= to) continue;
+        switch (ev.kind) {
+            case Event::Kind::StartTrigger:
+                e.StartTriggerDetected = e.StartInsoleTriggerDetected = e.StartInsoleImuTriggerDetected =
+                    e.StartAnalogTriggerDetected = true;
+                e.StartTriggerScan = scanAt(at, scanRate);
+                e.StartInsoleTriggerScan = scanAt(at, insoleRate);
+                e.StartInsoleImuTriggerScan = scanAt(at, insoleImuRate);
+                e.StartAnalogTriggerScan = scanAt(at, analogRate);
+                break;
+            case Event::Kind::StopTrigger:
+                e.StopTriggerDetected = e.StopInsoleTriggerDetected = e.StopInsoleImuTriggerDetected =
+                    e.StopAnalogTriggerDetected = true;
+                e.StopTriggerScan = scanAt(at, scanRate);
+                e.StopInsoleTriggerScan = scanAt(at, insoleRate);
+                e.StopInsoleImuTriggerScan = scanAt(at, insoleImuRate);
+                e.StopAnalogTriggerScan = scanAt(at, analogRate);
+                break;
+            case Event::Kind::Remote:
+                remote.push_back(ev.code);
+                break;
+        }
+    }
+    e.RemoteControlEvents = Runtime::NewArray<uint16_t>(static_cast<int32_t>(remote.size()));
+    for (size_t i = 0; i < remote.size(); ++i) (*e.RemoteControlEvents)[static_cast<int64_t>(i)] = remote[i];
 }
 
 bool PlaybackSource::RowPresent(Quelto_Buffer buffer, int row) const {
@@ -196,7 +261,7 @@ Runtime::Ref<D::DataAvailableEventArgs> PlaybackSource::Next() {
             (*e->AnalogStates)[c] = RowPresent(QUELTO_BUFFER_ANALOG, c) ? QUELTO_ANALOG_STATE_ON : QUELTO_ANALOG_STATE_OFF;
         }
     }
-    e->RemoteControlEvents = Runtime::NewArray<uint16_t>(0);
+    FillEvents(*e, k, scanRate, insoleRate, insoleImuRate);
     return e;
 }
 

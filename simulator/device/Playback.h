@@ -2,8 +2,10 @@
 // whose label and unit follow Quelto_DataLayout.h (as quelto-capture writes
 // them) goes back into its buffer, row and component; other channels are
 // ignored. Buffers with no channel in the file stay empty, rows without one
-// are zeros. The whole file is read when the device is made; at its end the
-// replay starts over while the counters keep running.
+// are zeros. Annotations "StartTrigger", "StopTrigger", "Marker" and
+// "Remote <code>" come back as triggers and remote-control events in the
+// block that covers their onset. The whole file is read when the device is
+// made; at its end the replay starts over while the counters keep running.
 #pragma once
 
 #include "BlockGenerator.h"
@@ -24,9 +26,11 @@ public:
     Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> Next() override;
     void Calibrate(Calibration, int) override {}
 
-    // Channels taken from the file, and its length in microseconds.
+    // Channels taken from the file, its length in microseconds, and the
+    // annotations it replays.
     int Channels() const { return channels_; }
     int64_t Duration_us() const { return duration_us_; }
+    std::size_t Events() const { return events_.size(); }
 
 private:
     struct Stream {
@@ -35,12 +39,22 @@ private:
         std::vector<std::vector<float>> data;  // [row * components + component], empty when absent
     };
 
+    struct Event {
+        enum class Kind { StartTrigger, StopTrigger, Remote } kind;
+        int64_t onset_us;
+        uint16_t code;  // for Remote
+    };
+
+    void ReadEvents(int handle, long long count);
+    void FillEvents(Quelto::Common::Definitions::DataAvailableEventArgs& e, int64_t block, int scanRate,
+                    int insoleRate, int insoleImuRate) const;
     template <int Rank>
     Runtime::ArrayRef<float, Rank> Slice(Quelto_Buffer buffer, int64_t block) const;
     int RateOf(Quelto_Buffer buffer) const { return streams_[buffer].rateHz; }
     bool RowPresent(Quelto_Buffer buffer, int row) const;
 
     std::array<Stream, QUELTO_BUFFER_COUNT> streams_;
+    std::vector<Event> events_;  // by onset
     int channels_ = 0;
     int64_t duration_us_ = 0;
     int64_t period_us_ = 100000;

@@ -137,13 +137,18 @@ def case_edf(args):
 
 
 def case_replay(args):
-    tool(args, "--fast", "--seed", "11", "--duration", "2", "--sensors", "2,9", "--output", "first.bdf",
-         "--csv", "first.csv", "--summary", "first.json")
+    # 6 s: the start trigger and the marker pressed at 5 s are annotated.
+    tool(args, "--fast", "--seed", "11", "--duration", "6", "--sensors", "2,9", "--start-trigger",
+         "--output", "first.bdf", "--csv", "first.csv", "--summary", "first.json")
     # The recording replayed as the device's data, captured again.
-    tool(args, "--fast", "--replay", "first.bdf", "--duration", "2", "--period", "10", "--sensors", "2,9",
+    tool(args, "--fast", "--replay", "first.bdf", "--duration", "6", "--period", "10", "--sensors", "2,9",
          "--output", "second.bdf", "--csv", "second.csv", "--summary", "second.json")
     first = json.load(open(os.path.join(args.work, "first.json")))
     second = json.load(open(os.path.join(args.work, "second.json")))
+    texts = [a["text"] for a in first["annotations"]]
+    assert "StartTrigger" in texts and "Marker" in texts, first["annotations"]
+    # Triggers and remote events come back at the same onsets.
+    assert first["annotations"] == second["annotations"], (first["annotations"], second["annotations"])
     assert [c["label"] for c in first["channels"]] == [c["label"] for c in second["channels"]]
     assert [c["rate_hz"] for c in first["channels"]] == [c["rate_hz"] for c in second["channels"]]
     a, b = read_csv(os.path.join(args.work, "first.csv")), read_csv(os.path.join(args.work, "second.csv"))
