@@ -21,3 +21,10 @@ int edfclose_file(int handle) {
     (void)handle;
     return -1;
 }
+
+int edf_get_annotation(int handle, int n, struct edf_annotation_struct* annot) {
+    (void)handle;
+    (void)n;
+    (void)annot;
+    return -1;
+}

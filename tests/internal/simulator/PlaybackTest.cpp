@@ -5,6 +5,9 @@
 
 #include "Quelto_DataLayout.h"
 
+// The Windows build has no EDF library: playback is not available there.
+#ifndef _WIN32
+
 #include <edflib.h>
 
 #include <filesystem>
@@ -43,9 +46,6 @@ std::string WriteRecording(const std::vector<std::pair<double, std::string>>& an
 }  // namespace
 
 TEST(Playback, AnnotationsReturnAsTriggersAndRemoteEventsOnEveryPass) {
-#ifdef _WIN32
-    GTEST_SKIP() << "no EDF reader in the Windows build";
-#endif
     const std::string path = WriteRecording({{0.25, "StartTrigger"},
                                              {0.3, "Unrelated note"},
                                              {0.4, "Remote x"},
@@ -82,3 +82,5 @@ TEST(Playback, AnnotationsReturnAsTriggersAndRemoteEventsOnEveryPass) {
     EXPECT_EQ(remote, (std::map<int, std::vector<uint16_t>>{{50, {3}}, {90, {QUELTO_REMOTE_MARKER}}}));
     std::filesystem::remove(path);
 }
+
+#endif  // _WIN32
