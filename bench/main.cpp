@@ -67,7 +67,7 @@ void Note(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, microOnly = false, latencyOnly = false;
+    bool quick = false, microOnly = false, latencyOnly = false, throughputOnly = false;
     std::vector<std::string> passThrough;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
             microOnly = true;
         } else if (std::strcmp(argv[i], "--latency-only") == 0) {
             latencyOnly = true;
+        } else if (std::strcmp(argv[i], "--throughput-only") == 0) {
+            throughputOnly = true;
         } else {
             passThrough.emplace_back(argv[i]);
         }
@@ -96,7 +98,8 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
 
     Note("micro benchmarks");
-    const auto micro = latencyOnly ? std::map<std::string, double>{} : RunMicro(passThrough, quick);
+    const auto micro =
+        latencyOnly || throughputOnly ? std::map<std::string, double>{} : RunMicro(passThrough, quick);
     auto m = [&](const std::string& name) {
         auto it = micro.find(name);
         return it == micro.end() ? 0.0 : it->second;
@@ -122,6 +125,7 @@ int main(int argc, char** argv) {
     std::vector<Row> latencyRows;
     const int chunks = quick ? 2 : 8;
     for (const LatencyCase& c : cases) {
+        if (throughputOnly) break;
         LatencyResult p, r;
         for (int k = 0; k < chunks; ++k) {
             p.Add(MeasureLatency(Design::Project, c.callbacks, realisticPool, c.period_us, c.blocks / chunks));
@@ -180,6 +184,10 @@ int main(int argc, char** argv) {
                                   Ratio(p.blocksPerSecond, r.blocksPerSecond), "", ""});
         throughputRows.push_back({"  (MB/s)", Fmt("%.0f", p.megabytesPerSecond), Fmt("%.0f", r.megabytesPerSecond),
                                   Ratio(p.megabytesPerSecond, r.megabytesPerSecond), "", ""});
+    }
+    if (throughputOnly) {
+        Print(throughputRows);
+        return 0;
     }
 
     Note("headroom");
