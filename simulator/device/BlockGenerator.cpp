@@ -364,8 +364,31 @@ void BlockGenerator::FillRemote(D::DataAvailableEventArgs& e, int64_t first, int
         const int64_t end = last - 1;
         e.RemoteControlState = (end >= press && end < press + Held) ? (1u << (QUELTO_REMOTE_MARKER - 1)) : 0u;
     }
-    e.RemoteControlEvents = Runtime::NewArray<uint16_t>(static_cast<int32_t>(events.size()));
-    for (size_t i = 0; i < events.size(); ++i) (*e.RemoteControlEvents)[static_cast<int64_t>(i)] = events[i];
+    e.RemoteControlEvents = RemoteEvents(events);
+}
+
+void MarkStartTrigger(D::DataAvailableEventArgs& e, const TriggerScans& at) {
+    e.StartTriggerDetected = e.StartInsoleTriggerDetected = e.StartInsoleImuTriggerDetected =
+        e.StartAnalogTriggerDetected = true;
+    e.StartTriggerScan = at.emg;
+    e.StartInsoleTriggerScan = at.insole;
+    e.StartInsoleImuTriggerScan = at.insoleImu;
+    e.StartAnalogTriggerScan = at.analog;
+}
+
+void MarkStopTrigger(D::DataAvailableEventArgs& e, const TriggerScans& at) {
+    e.StopTriggerDetected = e.StopInsoleTriggerDetected = e.StopInsoleImuTriggerDetected =
+        e.StopAnalogTriggerDetected = true;
+    e.StopTriggerScan = at.emg;
+    e.StopInsoleTriggerScan = at.insole;
+    e.StopInsoleImuTriggerScan = at.insoleImu;
+    e.StopAnalogTriggerScan = at.analog;
+}
+
+Runtime::ArrayRef<uint16_t, 1> RemoteEvents(const std::vector<uint16_t>& codes) {
+    auto a = Runtime::NewArray<uint16_t>(static_cast<int32_t>(codes.size()));
+    for (size_t i = 0; i < codes.size(); ++i) (*a)[static_cast<int64_t>(i)] = codes[i];
+    return a;
 }
 
 }  // namespace QueltoSim

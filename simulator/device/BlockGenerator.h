@@ -19,6 +19,16 @@ std::chrono::microseconds BlockPeriod(Quelto::Common::Definitions::DataAvailable
 
 enum class Calibration { Imu, Gyroscope, Accelerometer, Emg };
 
+// Where a trigger falls in each stream's own scan count.
+struct TriggerScans {
+    int32_t emg, insole, insoleImu, analog;
+};
+// Marks a start or stop trigger in every stream of `e`.
+void MarkStartTrigger(Quelto::Common::Definitions::DataAvailableEventArgs& e, const TriggerScans& at);
+void MarkStopTrigger(Quelto::Common::Definitions::DataAvailableEventArgs& e, const TriggerScans& at);
+// The block's remote-control event codes as the SDK's array.
+Runtime::ArrayRef<uint16_t, 1> RemoteEvents(const std::vector<uint16_t>& codes);
+
 class BlockSource {
 public:
     virtual ~BlockSource() = default;

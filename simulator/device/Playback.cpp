@@ -133,30 +133,21 @@ void PlaybackSource::FillEvents(D::DataAvailableEventArgs& e, int64_t block, int
         const int64_t loops = from > ev.onset_us ? (from - ev.onset_us + duration_us_ - 1) / duration_us_ : 0;
         const int64_t at = ev.onset_us + loops * duration_us_;
         if (at >= to) continue;
+        const TriggerScans scans{scanAt(at, scanRate), scanAt(at, insoleRate), scanAt(at, insoleImuRate),
+                                 scanAt(at, analogRate)};
         switch (ev.kind) {
             case Event::Kind::StartTrigger:
-                e.StartTriggerDetected = e.StartInsoleTriggerDetected = e.StartInsoleImuTriggerDetected =
-                    e.StartAnalogTriggerDetected = true;
-                e.StartTriggerScan = scanAt(at, scanRate);
-                e.StartInsoleTriggerScan = scanAt(at, insoleRate);
-                e.StartInsoleImuTriggerScan = scanAt(at, insoleImuRate);
-                e.StartAnalogTriggerScan = scanAt(at, analogRate);
+                MarkStartTrigger(e, scans);
                 break;
             case Event::Kind::StopTrigger:
-                e.StopTriggerDetected = e.StopInsoleTriggerDetected = e.StopInsoleImuTriggerDetected =
-                    e.StopAnalogTriggerDetected = true;
-                e.StopTriggerScan = scanAt(at, scanRate);
-                e.StopInsoleTriggerScan = scanAt(at, insoleRate);
-                e.StopInsoleImuTriggerScan = scanAt(at, insoleImuRate);
-                e.StopAnalogTriggerScan = scanAt(at, analogRate);
+                MarkStopTrigger(e, scans);
                 break;
             case Event::Kind::Remote:
                 remote.push_back(ev.code);
                 break;
         }
     }
-    e.RemoteControlEvents = Runtime::NewArray<uint16_t>(static_cast<int32_t>(remote.size()));
-    for (size_t i = 0; i < remote.size(); ++i) (*e.RemoteControlEvents)[static_cast<int64_t>(i)] = remote[i];
+    e.RemoteControlEvents = RemoteEvents(remote);
 }
 
 bool PlaybackSource::RowPresent(Quelto_Buffer buffer, int row) const {

@@ -26,12 +26,6 @@ public:
     Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> Next() override;
     void Calibrate(Calibration, int) override {}
 
-    // Channels taken from the file, its length in microseconds, and the
-    // annotations it replays.
-    int Channels() const { return channels_; }
-    int64_t Duration_us() const { return duration_us_; }
-    std::size_t Events() const { return events_.size(); }
-
 private:
     struct Stream {
         int rateHz = 0;

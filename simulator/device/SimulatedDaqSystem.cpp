@@ -289,23 +289,14 @@ Runtime::Ref<D::DataAvailableEventArgs> SimulatedDaqSystem::NextBlock() {
     }
     const int64_t period = period_.count();
     const auto analogScan = static_cast<int32_t>(SamplesBefore(k, period, plan_.analogRateHz));
+    const TriggerScans now{e->ScanNumber, e->InsoleScanNumber, e->InsoleImuScanNumber, analogScan};
     if (startTrigger_) {
         startTrigger_ = false;
-        e->StartTriggerDetected = e->StartInsoleTriggerDetected = e->StartInsoleImuTriggerDetected =
-            e->StartAnalogTriggerDetected = true;
-        e->StartTriggerScan = e->ScanNumber;
-        e->StartInsoleTriggerScan = e->InsoleScanNumber;
-        e->StartInsoleImuTriggerScan = e->InsoleImuScanNumber;
-        e->StartAnalogTriggerScan = analogScan;
+        MarkStartTrigger(*e, now);
     }
     if (stopTrigger_) {
         stopTrigger_ = false;
-        e->StopTriggerDetected = e->StopInsoleTriggerDetected = e->StopInsoleImuTriggerDetected =
-            e->StopAnalogTriggerDetected = true;
-        e->StopTriggerScan = e->ScanNumber;
-        e->StopInsoleTriggerScan = e->InsoleScanNumber;
-        e->StopInsoleImuTriggerScan = e->InsoleImuScanNumber;
-        e->StopAnalogTriggerScan = analogScan;
+        MarkStopTrigger(*e, now);
     }
     const size_t floats = Elements(e->EmgSamples) + Elements(e->ImuSamples) + Elements(e->AccelerometerSamples) +
                           Elements(e->GyroscopeSamples) + Elements(e->MagnetometerSamples) +
