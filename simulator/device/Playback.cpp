@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -49,6 +50,12 @@ std::string Trimmed(const char* text) {
 }  // namespace
 
 PlaybackSource::PlaybackSource(const std::string& path) {
+    // A FIFO or device would block the reader (and the device's creation).
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        throw Runtime::FileNotFoundException("Playback file '" + path + "' is not a regular file.");
+    }
     auto header = std::make_unique<edf_hdr_struct>();
     if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_READ_ANNOTATIONS) != 0) {
         const int code = header->filetype;

@@ -18,8 +18,9 @@ namespace QueltoSim {
 
 class PlaybackSource final : public BlockSource {
 public:
-    // Throws FileNotFoundException (unreadable file) or FormatException (not
-    // EDF/BDF, or no channel of the layout), naming the file.
+    // Throws FileNotFoundException (unreadable, or not a regular file: a
+    // FIFO would block) or FormatException (not EDF/BDF, or no channel of
+    // the layout), naming the file.
     explicit PlaybackSource(const std::string& path);
 
     DevicePlan Start(const DevicePlan& configured, std::chrono::microseconds period) override;

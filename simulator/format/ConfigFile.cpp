@@ -1,5 +1,6 @@
 #include "ConfigFile.h"
 
+#include "AtomicFile.h"
 #include "ConfigurationExport.h"
 
 #include <nlohmann/json.hpp>
@@ -800,27 +801,7 @@ std::string ToConfigText(const D::ConfigurationExportBase& c) {
 }
 
 void WriteConfigFile(const std::string& path, const D::ConfigurationExportBase& configuration) {
-    const std::string text = ToConfigText(configuration);
-    const fs::path target = PathOf(path);
-    fs::path temporary = target;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw Runtime::IOException("Could not write configuration file '" + path + "'.");
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw Runtime::IOException("Could not write configuration file '" + path + "': " + ec.message());
-    }
+    WriteFileAtomically(path, ToConfigText(configuration), "configuration file");
 }
 
 std::string RxConfigPath(const std::string& deviceLibraryFolder) {

@@ -16,10 +16,11 @@ class FacadeConfiguration : public testing::Test {
 protected:
     void SetUp() override {
         TestSupport::UseBuildLibraryFolder();
+        TestSupport::SimControl().SetRecording(true);
         TestSupport::SimControl().ClearCalls();
         TestSupport::SimControl().ClearFailures();
     }
-    void TearDown() override { TestSupport::SimControl().ClearCalls(); }
+    void TearDown() override { TestSupport::SimControl().SetRecording(false); }
 
     static std::vector<QueltoSim::CallRecord> CallsTo(const std::string& operation) {
         std::vector<QueltoSim::CallRecord> out;

@@ -326,6 +326,7 @@ TEST(SimulatedSignals, FullScalesBoundTheInertialData) {
 
 TEST(SimulatedSignals, CalibrationsRemoveOffsetsAndShowInStateAndLog) {
     auto& control = TestSupport::SimControl();
+    QueltoSim::ScopedRecording recording(control);
     control.ClearLog();
     const auto before = FastBlocks(10, 0);
     const auto after = FastBlocks(10, 0, [](Quelto::Interfaces::IDaqSystem& d) {
