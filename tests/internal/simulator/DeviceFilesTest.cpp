@@ -69,7 +69,7 @@ TEST(RxConfigSave, ConcurrentSavesAllSucceedAndLeaveOneWholeFile) {
     const std::string whole = Text(target);
     ASSERT_FALSE(whole.empty());
 
-    constexpr int Writers = 4, Saves = 150;
+    constexpr int Writers = 4, Saves = 100;
     std::atomic<int> failures{0};
     std::string firstFailure;
     std::mutex m;
