@@ -86,9 +86,9 @@ double Shock(double tau) {
     return v;
 }
 
-// Fatigue: the muscle's spectrum slides down by up to a quarter, half of
-// that in the first seven minutes.
-double FatigueScale(double t) { return 1.0 - 0.25 * (1.0 - std::exp(-std::max(t, 0.0) / 600.0)); }
+// Fatigue: the muscle's spectrum slides down by up to a fifth, half of that
+// in the first seven minutes.
+double FatigueScale(double t) { return 1.0 - 0.2 * (1.0 - std::exp(-std::max(t, 0.0) / 600.0)); }
 
 // Transducers: gait phase of peak force, half width, peak (fraction of full force).
 struct Contact {
@@ -246,9 +246,10 @@ DevicePlan BlockGenerator::Start(const DevicePlan& configured, std::chrono::micr
             s.accOffset_g[a] = (params.Uniform() - 0.5) * 0.08;
             s.gyroBias_dps[a] = (params.Uniform() - 0.5) * 4.0;
         }
-        // Median frequency about 80-100 Hz before fatigue.
+        // Median frequency about 80-100 Hz before fatigue, no less than 64 Hz
+        // after.
         s.spectrumHigh_Hz = 40.0;
-        s.spectrumLow_Hz = 95.0 + 40.0 * params.Uniform();
+        s.spectrumLow_Hz = 100.0 + 35.0 * params.Uniform();
         // Pairs of sensors (left, right) sit on the shanks, the thighs and
         // the trunk in turn: the shock of a heel strike is largest on the shank.
         const double u = params.Uniform();
@@ -271,8 +272,9 @@ void BlockGenerator::DesignEmg(Sensor& s, int rateHz, double t) {
         DesignLowPass(c.ampLow2, 450.0, rateHz, Butterworth4[1]);
         c.noiseGain = UnitRmsGain({c.ampHigh, c.ampLow1, c.ampLow2});
     }
-    DesignHighPass(c.muscleHigh, s.spectrumHigh_Hz, rateHz);
-    DesignLowPass(c.muscleLow, s.spectrumLow_Hz * FatigueScale(t), rateHz);
+    const double fatigue = FatigueScale(t);
+    DesignHighPass(c.muscleHigh, s.spectrumHigh_Hz * fatigue, rateHz);
+    DesignLowPass(c.muscleLow, s.spectrumLow_Hz * fatigue, rateHz);
     c.muscleGain = UnitRmsGain({c.muscleHigh, c.muscleLow});
 }
 
