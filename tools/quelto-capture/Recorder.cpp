@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 namespace Capture {
@@ -58,6 +59,22 @@ const char* Transducer(Quelto_Buffer buffer) {
 const char* Prefilter(Quelto_Buffer buffer) {
     // The EMG amplifier's band; nothing is known of the other streams.
     return buffer == QUELTO_BUFFER_EMG ? "HP:20Hz LP:450Hz" : "";
+}
+
+std::set<std::string> RecordedLabels(const std::string& path) {
+    auto header = std::make_unique<edf_hdr_struct>();  // large
+    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::set<std::string> labels;
+    for (int s = 0; s < header->edfsignals; ++s) {
+        std::string label = header->signalparam[s].label;
+        while (!label.empty() && label.back() == ' ') label.pop_back();
+        const size_t space = label.find(' ');
+        labels.insert(space == std::string::npos ? label : label.substr(space + 1));
+    }
+    edfclose_file(header->handle);
+    return labels;
 }
 
 int Quantise(double value, double pmin, double pmax, int dmin, int dmax) {
@@ -125,6 +142,9 @@ void Recorder::Open() {
             if (!Selected(buffer, r)) continue;
             for (int c = 0; c < layout.components; ++c) {
                 if (!options_.keepAll && !Sent(pending_.front(), buffer, r, c)) continue;
+                char label[32];
+                Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
+                if (!options_.keepAll && !recorded_.empty() && !recorded_.count(label)) continue;
                 channels_.push_back(Channel{buffer, r, c, FileLabel(buffer, r, c), static_cast<int>(perRecord)});
             }
         }

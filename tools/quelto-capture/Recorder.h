@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ std::string FileLabel(Quelto_Buffer buffer, int row, int component);
 // Sensor type and filter band of a buffer's channels for the EDF header.
 const char* Transducer(Quelto_Buffer buffer);
 const char* Prefilter(Quelto_Buffer buffer);
+// Layout labels of the channels of an EDF+/BDF+ recording; throws
+// std::runtime_error when it cannot be read.
+std::set<std::string> RecordedLabels(const std::string& path);
 // Digital value of a physical one for a channel of [pmin, pmax] on
 // [dmin, dmax], rounded to the nearest step, as readers invert it.
 int Quantise(double value, double pmin, double pmax, int dmin, int dmax);
@@ -71,6 +75,8 @@ public:
     // Which foot-switch transducers the device was told to use (all unless
     // a configuration says otherwise).
     void SetTransducers(const std::array<std::array<bool, 4>, 2>& on) { transducers_ = on; }
+    // Replay: only the channels of the recording carry data (layout labels).
+    void SetRecorded(std::set<std::string> labels) { recorded_ = std::move(labels); }
 
 private:
     void Open();
@@ -92,6 +98,7 @@ private:
     std::vector<double> buffer_;
     std::vector<int> digital_;
     std::array<std::array<bool, 4>, 2> transducers_{{{true, true, true, true}, {true, true, true, true}}};
+    std::set<std::string> recorded_;
     std::vector<size_t> held_;  // annotations of presses whose button is still held
 };
 

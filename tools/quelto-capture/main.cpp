@@ -131,6 +131,7 @@ int Run(const Capture::Options& o) {
     Inbox inbox;
     inbox.period = std::chrono::milliseconds(o.period_ms);
     Capture::Recorder recorder(o);
+    if (!o.replay.empty()) recorder.SetRecorded(Capture::RecordedLabels(o.replay));
     const bool tty = isatty(STDERR_FILENO) != 0;
     Progress progress{};
     bool interrupted = false, stalled = false;
