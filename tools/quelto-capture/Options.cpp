@@ -121,17 +121,17 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
-    const std::pair<const char*, const std::string*> lists[] = {
-        {"--sensors", &sensors}, {"--analog", &analog}, {"--insoles", &insoles}, {"--footswitches", &footSwitches}};
-    for (const auto& [name, text] : lists) {
-        try {
-            if (text == &sensors) o.sensors = ParseList<36>(*text);
-            if (text == &analog) o.analog = ParseList<32>(*text);
-            if (text == &insoles) o.insoles = ParseList<2>(*text);
-            if (text == &footSwitches) o.footSwitches = ParseList<2>(*text);
-        } catch (const std::invalid_argument& e) {
-            return app.exit(CLI::ValidationError(name, e.what()));
-        }
+    const char* list = "--sensors";
+    try {
+        o.sensors = ParseList<36>(sensors);
+        list = "--analog";
+        o.analog = ParseList<32>(analog);
+        list = "--insoles";
+        o.insoles = ParseList<2>(insoles);
+        list = "--footswitches";
+        o.footSwitches = ParseList<2>(footSwitches);
+    } catch (const std::invalid_argument& e) {
+        return app.exit(CLI::ValidationError(list, e.what()));
     }
     if (!seed.empty()) o.seed = std::stoull(seed);
     if (format.empty()) {
