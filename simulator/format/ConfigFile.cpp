@@ -39,6 +39,9 @@ constexpr int AnalogChannelCount = 32;
 // The format itself is four levels deep; anything far deeper is rejected
 // while parsing, before it costs memory.
 constexpr std::size_t MaxDepth = 32;
+// A file of every key holds about 3,000 values; far more are refused while
+// parsing, so that no file under the size limit costs much memory.
+constexpr std::size_t MaxValues = 100000;
 
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
@@ -665,7 +668,7 @@ Runtime::Ref<D::ConfigurationExportBase> ReadConfigFile(const std::string& path,
         const std::string bytes = LoadBytes(path, r);
         try {
             StrictJson::CheckBytes(bytes);
-            root = StrictJson::Parse(bytes, MaxDepth);
+            root = StrictJson::Parse(bytes, MaxDepth, MaxValues);
         } catch (const StrictJson::Error& e) {
             r.Fail(e.what());
         }

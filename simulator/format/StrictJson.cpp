@@ -64,7 +64,7 @@ std::size_t FirstInvalidUtf8(std::string_view s) {
 // every key); each open object keeps a hash set of its keys instead.
 class Builder final : public nlohmann::json_sax<Json> {
 public:
-    explicit Builder(std::size_t maxDepth) : maxDepth_(maxDepth) {}
+    Builder(std::size_t maxDepth, std::size_t maxValues) : maxDepth_(maxDepth), maxValues_(maxValues) {}
 
     Json Take() { return std::move(root_); }
 
@@ -123,6 +123,7 @@ private:
     // Places `v` where the parser is: the root, the last key's value or the
     // end of the innermost list. Returns where it went.
     Json* Place(Json&& v) {
+        if (++values_ > maxValues_) throw Error("the file holds more than " + std::to_string(maxValues_) + " values");
         if (frames_.empty()) {
             root_ = std::move(v);
             return &root_;
@@ -157,6 +158,8 @@ private:
     }
 
     std::size_t maxDepth_;
+    std::size_t maxValues_;
+    std::size_t values_ = 0;
     Json root_;
     std::vector<Frame> frames_;
 };
@@ -173,8 +176,8 @@ void CheckBytes(std::string_view bytes) {
     }
 }
 
-Json Parse(std::string_view bytes, std::size_t maxDepth) {
-    Builder builder(maxDepth);
+Json Parse(std::string_view bytes, std::size_t maxDepth, std::size_t maxValues) {
+    Builder builder(maxDepth, maxValues);
     if (!Json::sax_parse(bytes, &builder, nlohmann::json::input_format_t::json, /*strict=*/true,
                          /*ignore_comments=*/true)) {
         throw Error("the text could not be parsed");  // every refusal above throws first

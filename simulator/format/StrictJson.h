@@ -35,7 +35,9 @@ void CheckBytes(std::string_view bytes);
 
 // Parses one JSON value; comments are allowed. Refuses syntax errors (the
 // parser's message), a key given twice in one object and containers nested
-// more than `maxDepth` levels, both named by their key path.
-Json Parse(std::string_view bytes, std::size_t maxDepth);
+// more than `maxDepth` levels, both named by their key path, and documents
+// of more than `maxValues` values (containers count too), which bounds the
+// memory the document takes whatever the input.
+Json Parse(std::string_view bytes, std::size_t maxDepth, std::size_t maxValues);
 
 }  // namespace QueltoSim::StrictJson
