@@ -7,7 +7,7 @@
 #include <exception>
 #include <filesystem>
 
-namespace Bridge {
+namespace Entry {
 
 namespace {
 thread_local std::string t_lastError;
@@ -71,4 +71,4 @@ void ClearLastError() { t_failed = false; }
 
 const char* LastError() { return t_failed ? t_lastError.c_str() : nullptr; }
 
-}  // namespace Bridge
+}  // namespace Entry
