@@ -14,6 +14,7 @@ set(QUELTO_PUBLIC_HEADERS
   bridge/QueltoBridge.h
   bridge/QueltoExport.h
   bridge/Quelto_DaqSystem.h
+  pipeline/Quelto_BlockInfo.h
   pipeline/Quelto_DataAvailableEventArgs.h
   pipeline/Quelto_DataAvailableEventArgs_C.h
   config/Quelto_CaptureConfiguration.h

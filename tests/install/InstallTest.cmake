@@ -44,7 +44,7 @@ if(NOT soname STREQUAL SONAME)
   message(FATAL_ERROR "SONAME is '${soname}', expected '${SONAME}'")
 endif()
 
-foreach(header QueltoBridge.h QueltoExport.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
+foreach(header QueltoBridge.h QueltoExport.h Quelto_BlockInfo.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
                Quelto_DataAvailableEventArgs_C.h Quelto_CaptureConfiguration.h Quelto_SensorConfiguration.h
                Quelto_Enums.h Quelto_ValueTypes.h Quelto_ConfigurationHelpers.h SdkContract.h Runtime.h)
   expect_file("${prefix}/include/quelto-bridge/${header}")
