@@ -47,6 +47,10 @@ TEST(BridgeFolder, MissingSdkLibrariesGiveNullAndAFullReportEachTime) {
         "'Quelto, Version=1.0.0.0, Culture=neutral, PublicKeyToken=null'";
     EXPECT_EQ(first.rfind(expected, 0), 0u) << first;
     EXPECT_NE(first.find("\n   at "), std::string::npos) << first;  // the stack
+    // The text says where the library was looked for.
+    EXPECT_NE(first.find("(the program's folder), '" + bridge.dir.string() + "' (beside the bridge library)"),
+              std::string::npos)
+        << first;
     ASSERT_GE(first.size(), 2u);
     EXPECT_EQ(first.substr(first.size() - 2), "\n\n");
     ASSERT_NE(bridge.lastError(), nullptr);
