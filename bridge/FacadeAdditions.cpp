@@ -22,7 +22,7 @@ void Quelto_DaqSystem::RemoveBlockListener(Quelto_BlockListener cb, void* contex
     });
 }
 
-void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info) {
+void Quelto_DaqSystem::DeliverBlock(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info) {
     const Bridge::BlockInfoScope scope(info);
     auto table = impl->table;  // kept alive even if a listener destroys this facade
     Bridge::Deliver(*table, std::move(arg));

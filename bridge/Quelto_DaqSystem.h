@@ -99,8 +99,8 @@ public:
     // Removes the oldest block listener with this cb and context, as
     // RemoveDaqDataAvailableListener does for data listeners.
     void RemoveBlockListener(Quelto_BlockListener cb, void* context);
-    // Delivers one block with its arrival info (the worker's entry).
-    void DaqDataAvailable(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info);
+    // DaqDataAvailable with the block's arrival info (the worker's entry).
+    void DeliverBlock(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info);
     // Loads a configuration file with LoadConfiguration, then sends its
     // capture configuration and the configuration of each sensor (1 to 36)
     // that the file marks installed (its EMG or inertial channel). A file

@@ -88,7 +88,7 @@ void QueltoManagedBridge::ProcessBufferLoop() {
         try {
             Quelto_DataAvailableEventArgs record = CopyEventArgs(Runtime::Deref(e));
             e.reset();
-            owner->DaqDataAvailable(std::move(record), info);
+            owner->DeliverBlock(std::move(record), info);
         } catch (const Runtime::Exception& ex) {
             ReportWorkerFailure(ex.ToString());
         } catch (const std::exception& ex) {

@@ -131,7 +131,10 @@ TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
         "Quelto_Bridge_ConfigureCapture", "Quelto_Bridge_ConfigureSensor", "Quelto_Bridge_CalibrateImuOffset",
         "Quelto_Bridge_CalibrateGyroscopeOffset", "Quelto_Bridge_CalibrateAccelerometerOffset",
         "Quelto_Bridge_CalibrateEMGOffset", "Quelto_Bridge_UpdateDisplay", "Quelto_Bridge_SaveCurrentRxConfiguration",
-        "Quelto_Bridge_GetdeviceState", "Quelto_Bridge_GetLastError"};
+        "Quelto_Bridge_GetdeviceState", "Quelto_Bridge_GetLastError", "Quelto_Bridge_RegisterBlockCallback",
+        "Quelto_Bridge_UnregisterBlockCallback", "Quelto_Bridge_StartCapturingWithPeriod",
+        "Quelto_Bridge_GenerateInternalStartTrigger", "Quelto_Bridge_GenerateInternalStopTrigger",
+        "Quelto_Bridge_ApplyConfigurationFile", "Quelto_Bridge_GetSoftwareVersion"};
     std::set<std::string> extras;
     for (const auto& n : cNames)
         if (!expected.count(n) && n.rfind("Quelto_Bridge_GetVersion", 0) != 0) extras.insert(n);

@@ -83,7 +83,7 @@ TEST(FacadeBlockListener, AHostDeliveredBlockHasNoSequenceButATime) {
     facade->AddBlockListener(&OnBlock, &log);
     facade->DaqDataAvailable(Quelto_DataAvailableEventArgs{});
     const Quelto_BlockInfo given{41, 1234, 5678, 9, 0};
-    facade->DaqDataAvailable(Quelto_DataAvailableEventArgs{}, given);
+    facade->DeliverBlock(Quelto_DataAvailableEventArgs{}, given);
     std::lock_guard lock(log.mutex);
     ASSERT_EQ(log.infos.size(), 2u);  // delivered on this thread, synchronously
     EXPECT_EQ(log.infos[0].sequence, -1);
