@@ -3,7 +3,7 @@
 #include "ArrivalClock.h"
 #include "DataThunk.h"
 
-namespace Bridge {
+namespace Entry {
 
 namespace {
 constexpr Quelto_BlockInfo kNoBlock{-1, 0, 0, 0, 0};
@@ -34,8 +34,8 @@ extern "C" void QUELTO_CALL Bridge_BlockCallbackThunk(Quelto_DataAvailableEventA
     if (!registration || !registration->cb) return;
     const Quelto_BlockInfo info = CurrentBlockInfo();
     Quelto_DataAvailableEventArgs_C c;
-    Bridge_FillC(native, c);
+    FillCView(native, c);
     registration->cb(&c, &info, registration->context);
 }
 
-}  // namespace Bridge
+}  // namespace Entry

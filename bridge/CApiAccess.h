@@ -6,5 +6,5 @@
 #include "Quelto_DaqSystem.h"
 
 struct QueltoCApiAccess {
-    static Bridge::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
+    static Entry::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
 };

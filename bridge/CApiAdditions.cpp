@@ -9,7 +9,7 @@
 
 #include <memory>
 
-using Bridge::Contain;
+using Entry::Contain;
 
 namespace {
 
@@ -26,9 +26,9 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterBlockCallback(void* bridge, Qu
     Contain("Quelto_Bridge_RegisterBlockCallback", [&] {
         if (!bridge) return;
         auto registration =
-            std::make_shared<Bridge::BlockCallbackRegistration>(Bridge::BlockCallbackRegistration{cb, context});
+            std::make_shared<Entry::BlockCallbackRegistration>(Entry::BlockCallbackRegistration{cb, context});
         void* listenerContext = registration.get();
-        QueltoCApiAccess::Table(Facade(bridge)).Add(&Bridge::Bridge_BlockCallbackThunk, listenerContext,
+        QueltoCApiAccess::Table(Facade(bridge)).Add(&Entry::Bridge_BlockCallbackThunk, listenerContext,
                                                     std::move(registration));
     });
 }
@@ -37,9 +37,9 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterBlockCallback(void* bridge, 
                                                                   void* context) {
     Contain("Quelto_Bridge_UnregisterBlockCallback", [&] {
         if (!bridge) return;
-        QueltoCApiAccess::Table(Facade(bridge)).RemoveFirst([&](const Bridge::ListenerEntry& e) {
-            if (e.cb != &Bridge::Bridge_BlockCallbackThunk || !e.owned) return false;
-            const auto* r = static_cast<const Bridge::BlockCallbackRegistration*>(e.context);
+        QueltoCApiAccess::Table(Facade(bridge)).RemoveFirst([&](const Entry::ListenerEntry& e) {
+            if (e.cb != &Entry::Bridge_BlockCallbackThunk || !e.owned) return false;
+            const auto* r = static_cast<const Entry::BlockCallbackRegistration*>(e.context);
             return r->cb == cb && r->context == context;
         });
     });

@@ -8,24 +8,24 @@
 
 void Quelto_DaqSystem::AddBlockListener(Quelto_BlockListener cb, void* context) {
     if (!cb) return;
-    auto registration = std::make_shared<Bridge::BlockListenerRegistration>(Bridge::BlockListenerRegistration{cb, context});
+    auto registration = std::make_shared<Entry::BlockListenerRegistration>(Entry::BlockListenerRegistration{cb, context});
     void* listenerContext = registration.get();
-    impl->table->Add(&Bridge::Bridge_BlockListenerThunk, listenerContext, std::move(registration));
+    impl->table->Add(&Entry::Bridge_BlockListenerThunk, listenerContext, std::move(registration));
 }
 
 void Quelto_DaqSystem::RemoveBlockListener(Quelto_BlockListener cb, void* context) {
     auto table = impl->table;  // a listener may destroy this facade meanwhile
-    table->RemoveFirst([&](const Bridge::ListenerEntry& e) {
-        if (e.cb != &Bridge::Bridge_BlockListenerThunk || !e.owned) return false;
-        const auto* r = static_cast<const Bridge::BlockListenerRegistration*>(e.context);
+    table->RemoveFirst([&](const Entry::ListenerEntry& e) {
+        if (e.cb != &Entry::Bridge_BlockListenerThunk || !e.owned) return false;
+        const auto* r = static_cast<const Entry::BlockListenerRegistration*>(e.context);
         return r->cb == cb && r->context == context;
     });
 }
 
 void Quelto_DaqSystem::DeliverBlock(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info) {
-    const Bridge::BlockInfoScope scope(info);
+    const Entry::BlockInfoScope scope(info);
     auto table = impl->table;  // kept alive even if a listener destroys this facade
-    Bridge::Deliver(*table, std::move(arg));
+    Entry::Deliver(*table, std::move(arg));
 }
 
 int Quelto_DaqSystem::ApplyConfigurationFile(const char* configFilePath) {
