@@ -1,6 +1,7 @@
 // The C functions: one line each over the facade, inside one containment
 // helper so that no exception reaches a C host.
 #include "BridgeFolder.h"
+#include "CApiAccess.h"
 #include "DataThunk.h"
 #include "ErrorReport.h"
 #include "QueltoBridge.h"
@@ -15,11 +16,6 @@ namespace {
 Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
 }  // namespace
 
-// Reaches the facade's private table for C registrations, whose records the
-// table owns and releases.
-struct QueltoCApiAccess {
-    static Entry::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
-};
 
 extern "C" {
 

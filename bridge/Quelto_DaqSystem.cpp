@@ -1,6 +1,7 @@
 #include "Quelto_DaqSystem.h"
 
 #include "AppDomain.h"
+#include "BlockListeners.h"
 #include "QueltoWrapperPrivate.h"
 
 #include <cstddef>
@@ -97,6 +98,8 @@ void Quelto_DaqSystem::RemoveDaqDataAvailableListener(Quelto_DataAvailableListen
 }
 
 void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg) {
+    const Quelto_BlockInfo info = Entry::UnstampedBlockInfo();
+    const Entry::BlockInfoScope scope(info);
     auto table = impl->table;  // kept alive even if a listener destroys this facade
     Entry::Deliver(*table, std::move(arg));
 }

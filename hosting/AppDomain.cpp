@@ -77,16 +77,16 @@ AppDomain& AppDomain::CurrentDomain() {
     return *domain;
 }
 
-int AppDomain::AddAssemblyResolve(ResolveHandler handler) {
+int AppDomain::AddAssemblyResolve(ResolveHandler handler, ResolveFolder folder) {
     std::lock_guard lock(mutex_);
     const int token = nextToken_++;
-    resolveHandlers_.emplace_back(token, std::move(handler));
+    resolveHandlers_.push_back(Subscription{token, std::move(handler), std::move(folder)});
     return token;
 }
 
 void AppDomain::RemoveAssemblyResolve(int token) {
     std::lock_guard lock(mutex_);
-    std::erase_if(resolveHandlers_, [&](const auto& entry) { return entry.first == token; });
+    std::erase_if(resolveHandlers_, [&](const auto& entry) { return entry.token == token; });
 }
 
 std::size_t AppDomain::AssemblyResolveCount() const {
@@ -171,20 +171,24 @@ std::string AppDomain::ApplicationBase() {
 
 AssemblyRef AppDomain::Load(const std::string& fullName) {
     const std::string simple = SimpleNameOf(fullName);
-    std::vector<std::pair<int, ResolveHandler>> handlers;
+    std::vector<Subscription> handlers;
+    const std::string base = ApplicationBase();
     {
         std::lock_guard lock(mutex_);
         if (AssemblyRef loaded = FindLoaded(simple)) return loaded;
-        const std::string probe = Path::Combine(ApplicationBase(), simple + ".dll");
+        const std::string probe = Path::Combine(base, simple + ".dll");
         if (File::Exists(probe)) return LoadFrom(probe);
         handlers = resolveHandlers_;
     }
-    for (const auto& [token, handler] : handlers) {
-        (void)token;
-        if (AssemblyRef found = handler(fullName)) return found;
+    std::string searched = "'" + base + "' (the program's folder)";
+    for (const auto& subscription : handlers) {
+        if (AssemblyRef found = subscription.handler(fullName)) return found;
+        const std::string where = subscription.folder ? subscription.folder() : std::string();
+        if (!where.empty()) searched += ", " + where;
     }
     throw FileNotFoundException("Could not load file or assembly '" + fullName +
-                                "' or one of its dependencies. The system cannot find the file specified.");
+                                "' or one of its dependencies. The system cannot find the file specified. "
+                                "Looked for " + simple + ".dll in " + searched + ".");
 }
 
 Ref<Object> AppDomain::CreateInstance(const std::string& assemblyFullName, const std::string& className) {

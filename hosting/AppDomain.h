@@ -45,8 +45,12 @@ public:
 
     static AppDomain& CurrentDomain();
 
+    // Where a handler looks, in words, for the text of a failed lookup
+    // (e.g. "'/opt/x/lib' (beside the bridge library)"; empty: not said).
+    using ResolveFolder = std::function<std::string()>;
+
     // Subscribes a handler; the token removes it again.
-    int AddAssemblyResolve(ResolveHandler handler);
+    int AddAssemblyResolve(ResolveHandler handler, ResolveFolder folder = {});
     void RemoveAssemblyResolve(int token);
     std::size_t AssemblyResolveCount() const;
 
@@ -57,7 +61,8 @@ public:
 
     // Finds an assembly by full name: one already loaded with that simple
     // name; else "<application base>/<simple name>.dll"; else the resolve
-    // handlers. Throws FileNotFoundException naming the full name.
+    // handlers. Throws FileNotFoundException naming the full name and the
+    // folders searched.
     AssemblyRef Load(const std::string& fullName);
 
     Ref<Object> CreateInstance(const std::string& assemblyFullName, const std::string& className) override;
@@ -78,7 +83,12 @@ private:
 
     mutable std::recursive_mutex mutex_;
     std::vector<AssemblyRef> assemblies_;
-    std::vector<std::pair<int, ResolveHandler>> resolveHandlers_;
+    struct Subscription {
+        int token;
+        ResolveHandler handler;
+        ResolveFolder folder;
+    };
+    std::vector<Subscription> resolveHandlers_;
     int nextToken_ = 1;
 };
 

@@ -95,7 +95,13 @@ void SetupBridgeAssemblyResolve() {
         g_bridgeFolder = Hosting::FolderOfModulePath(modulePath);
         g_bridgeFolderClr = g_bridgeFolder;
     }
-    std::call_once(g_subscribed, [] { Runtime::AppDomain::CurrentDomain().AddAssemblyResolve(&ResolveAssembly); });
+    std::call_once(g_subscribed, [] {
+        Runtime::AppDomain::CurrentDomain().AddAssemblyResolve(
+            &ResolveAssembly, []() -> std::string {
+                const std::string folder = Hosting::BridgeFolder();
+                return folder.empty() ? folder : "'" + folder + "' (beside the bridge library)";
+            });
+    });
 }
 
 Runtime::AssemblyRef ResolveAssembly(const std::string& requestedFullName) {

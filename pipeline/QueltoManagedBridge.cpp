@@ -3,6 +3,10 @@
 #include "EventFlattening.h"
 #include "Quelto_DaqSystem.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
 namespace {
 
 void ReportWorkerFailure(const std::string& text) {
@@ -23,9 +27,10 @@ QueltoManagedBridge::~QueltoManagedBridge() {
 Quelto_DataAvailableEventArgs QueltoManagedBridge::CopyEventArgs(const EventArgs& e) { return Pipeline::CopyEventArgs(e); }
 
 void QueltoManagedBridge::OnDataAvailable(const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
+    const int64_t monotonic = Pipeline::MonotonicNs(), realtime = Pipeline::RealtimeNs();
     {
         std::lock_guard lock(mutex_);
-        argsBuffer.push_back(e);
+        argsBuffer.push_back(Queued{e, {received++, monotonic, realtime}});
     }
     wake_.notify_one();
 }
@@ -74,13 +79,16 @@ void QueltoManagedBridge::ProcessBufferLoop() {
             wake_.wait(lock, [&] { return !running || !argsBuffer.empty(); });
             continue;
         }
-        Runtime::Ref<EventArgs> e = std::move(argsBuffer.front());
+        Runtime::Ref<EventArgs> e = std::move(argsBuffer.front().e);
+        const Pipeline::ArrivalStamp arrival = argsBuffer.front().arrival;
         argsBuffer.pop_front();
+        const Quelto_BlockInfo info{arrival.sequence, arrival.monotonicNs, arrival.realtimeNs,
+                                    static_cast<int32_t>(std::min<std::size_t>(argsBuffer.size(), INT32_MAX)), 0};
         lock.unlock();
         try {
             Quelto_DataAvailableEventArgs record = CopyEventArgs(Runtime::Deref(e));
             e.reset();
-            owner->DaqDataAvailable(std::move(record));
+            owner->DeliverBlock(std::move(record), info);
         } catch (const Runtime::Exception& ex) {
             ReportWorkerFailure(ex.ToString());
         } catch (const std::exception& ex) {

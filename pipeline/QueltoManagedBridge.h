@@ -5,6 +5,7 @@
 // the bridge lives. The device thread only appends.
 #pragma once
 
+#include "ArrivalClock.h"
 #include "Quelto_DataAvailableEventArgs.h"
 #include "SdkContract.h"
 
@@ -29,7 +30,8 @@ public:
     QueltoManagedBridge(const QueltoManagedBridge&) = delete;
     QueltoManagedBridge& operator=(const QueltoManagedBridge&) = delete;
 
-    // Device thread: appends `e` and returns.
+    // Device thread: stamps `e` (sequence and both clocks), appends it and
+    // returns.
     void OnDataAvailable(const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e);
     // Starts the worker unless it runs. Queued events are delivered first.
     void StartProcessing();
@@ -54,7 +56,13 @@ private:
     Quelto_DaqSystem* const owner;
     std::thread processingThread;
     bool running = false;
-    std::deque<Runtime::Ref<EventArgs>> argsBuffer;
+    // One queued event with its arrival stamp.
+    struct Queued {
+        Runtime::Ref<EventArgs> e;
+        Pipeline::ArrivalStamp arrival;
+    };
+    std::deque<Queued> argsBuffer;
+    int64_t received = 0;  // events appended so far: the next sequence
     mutable std::mutex mutex_;
     std::condition_variable wake_;
 };

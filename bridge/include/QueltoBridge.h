@@ -53,6 +53,7 @@
 #define QUELTO_BRIDGE_H
 
 #include "QueltoCommon.h"
+#include "Quelto_BlockInfo.h"
 #include "Quelto_CaptureConfiguration.h"
 #include "Quelto_DataAvailableEventArgs_C.h"
 #include "Quelto_Enums.h"
@@ -74,6 +75,12 @@ extern "C" {
 
 /* Data callback: one block and the context given at registration. */
 typedef void(QUELTO_CALL* Quelto_DataCallback)(const Quelto_DataAvailableEventArgs_C* args, void* context);
+
+/* Block callback: one block, when and in what order it arrived
+ * (Quelto_BlockInfo.h), and the context given at registration. Both records
+ * are valid only during the call. */
+typedef void(QUELTO_CALL* Quelto_BlockCallback)(const Quelto_DataAvailableEventArgs_C* block,
+                                                const Quelto_BlockInfo* info, void* context);
 
 /* Returned by Quelto_Bridge_GetdeviceState for a NULL handle or a failure. */
 #define QUELTO_BRIDGE_STATE_UNKNOWN (-1)
@@ -113,6 +120,38 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Que
  * again: a call of it in progress is waited for. From inside a callback it
  * does not wait. */
 QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context);
+
+/* Registers a block callback. Data and block callbacks share one list:
+ * each block goes to all of them in the order of registration. Otherwise as
+ * Quelto_Bridge_RegisterDataCallback (no duplicate check; a NULL cb
+ * registers an entry that calls nothing). */
+QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterBlockCallback(void* bridge, Quelto_BlockCallback cb, void* context);
+
+/* Removes the oldest block-callback registration of this cb and context,
+ * with the guarantees of Quelto_Bridge_UnregisterDataCallback. */
+QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterBlockCallback(void* bridge, Quelto_BlockCallback cb, void* context);
+
+/* Starts capture with a block period (Quelto_DataAvailableEventPeriod
+ * numbers): 1, 2 and 3 (50, 25, 10 ms) pass unchanged; any other number
+ * starts with 0, the default period (100 ms). */
+QUELTO_API void QUELTO_CALL Quelto_Bridge_StartCapturingWithPeriod(void* bridge, int period);
+
+/* Sends the device an internal start or stop trigger: a following block
+ * carries StartTriggerDetected / StopTriggerDetected with the trigger's
+ * scan. */
+QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStartTrigger(void* bridge);
+QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStopTrigger(void* bridge);
+
+/* Loads a configuration file (UTF-8 path) through the SDK's reader, then
+ * sends the device its capture configuration and the configuration of each
+ * sensor 1 to 36 that the file marks installed (its EMG or inertial channel).
+ * 0 on success; -1 on failure (also for a NULL handle or path), the reason
+ * in Quelto_Bridge_GetLastError. A file that does not load sends nothing. */
+QUELTO_API int QUELTO_CALL Quelto_Bridge_ApplyConfigurationFile(void* bridge, const char* path);
+
+/* Fills *out with the device's software version. 0 on success; -1 on
+ * failure (also for a NULL handle or out; *out is then unchanged). */
+QUELTO_API int QUELTO_CALL Quelto_Bridge_GetSoftwareVersion(void* bridge, Quelto_SoftwareVersion* out);
 
 /* Sends a capture configuration to the device; the record is only read and
  * may be reused at once. A record that does not convert (FootSwProtocol

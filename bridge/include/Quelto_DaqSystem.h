@@ -27,6 +27,7 @@
 #pragma once
 
 #include "QueltoCommon.h"
+#include "Quelto_BlockInfo.h"
 #include "Quelto_CaptureConfiguration.h"
 #include "Quelto_ConfigurationExportBase.h"
 #include "Quelto_DataAvailableEventArgs.h"
@@ -41,6 +42,12 @@ struct QueltoWrapperPrivate;
 // A listener function: receives its own copy of each block and the context
 // given at registration. Runs on the worker thread.
 typedef void(QUELTO_CALL* Quelto_DataAvailableListener)(Quelto_DataAvailableEventArgs arg, void* context);
+
+// A block listener: a listener that also receives when and in what order
+// the block arrived. Shares the facade's listener table (and its order of
+// registration) with the data listeners.
+typedef void(QUELTO_CALL* Quelto_BlockListener)(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info,
+                                                void* context);
 
 // One entry of a facade's listener table.
 struct Listener {
@@ -106,7 +113,25 @@ public:
     void RemoveDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context);
     // Delivers one block to every listener, in registration order, each with
     // its own copy. A listener that throws ends the delivery of this block.
+    // Block listeners get sequence -1 and the time of this call.
     void DaqDataAvailable(Quelto_DataAvailableEventArgs arg);
+
+    // Additions to the members above.
+
+    // Appends a block listener (a null cb is ignored), with the same
+    // guarantees as AddDaqDataAvailableListener.
+    void AddBlockListener(Quelto_BlockListener cb, void* context);
+    // Removes the oldest block listener with this cb and context, as
+    // RemoveDaqDataAvailableListener does for data listeners.
+    void RemoveBlockListener(Quelto_BlockListener cb, void* context);
+    // DaqDataAvailable with the block's arrival info (the worker's entry).
+    void DeliverBlock(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info);
+    // Loads a configuration file with LoadConfiguration, then sends its
+    // capture configuration and the configuration of each sensor (1 to 36)
+    // that the file marks installed (its EMG or inertial channel). A file
+    // that does not load, or a capture record that does not convert, sends
+    // nothing. Returns the number of sensors configured.
+    int ApplyConfigurationFile(const char* configFilePath);
 
 private:
     friend struct QueltoCApiAccess;

@@ -13,7 +13,7 @@ of a source checkout, then in the install prefix."""
 from . import layout
 from ._records import CaptureConfiguration, DataAvailableEventArgs, SensorConfiguration
 from .config import capture_configuration, sensor_configuration
-from .device import Block, Device, DeviceState
+from .device import Block, Capture, CapturedBuffer, Device, DeviceState, Period, SoftwareVersion
 from .errors import CallbackError, LibraryNotFoundError, QueltoError
 from .layout import concatenate
 
@@ -32,7 +32,7 @@ def version():
     return _lib.load().Quelto_Bridge_GetVersion().decode()
 
 
-__all__ = ["Block", "CallbackError", "CaptureConfiguration", "DataAvailableEventArgs", "Device",
+__all__ = ["Block", "CallbackError", "Capture", "CapturedBuffer", "Period", "SoftwareVersion", "CaptureConfiguration", "DataAvailableEventArgs", "Device",
            "DeviceState", "LibraryNotFoundError", "QueltoError", "SensorConfiguration",
            "capture_configuration", "concatenate", "layout", "library_path", "sensor_configuration",
            "version"]

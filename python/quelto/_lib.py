@@ -73,6 +73,13 @@ def _declare(lib):
         "Quelto_Bridge_GetdeviceState": (i, [vp]),
         "Quelto_Bridge_GetLastError": (C.c_char_p, []),
         "Quelto_Bridge_GetVersion": (C.c_char_p, []),
+        "Quelto_Bridge_RegisterBlockCallback": (None, [vp, R.BlockCallback, vp]),
+        "Quelto_Bridge_UnregisterBlockCallback": (None, [vp, R.BlockCallback, vp]),
+        "Quelto_Bridge_StartCapturingWithPeriod": (None, [vp, i]),
+        "Quelto_Bridge_GenerateInternalStartTrigger": (None, [vp]),
+        "Quelto_Bridge_GenerateInternalStopTrigger": (None, [vp]),
+        "Quelto_Bridge_ApplyConfigurationFile": (i, [vp, C.c_char_p]),
+        "Quelto_Bridge_GetSoftwareVersion": (i, [vp, C.POINTER(R.SoftwareVersion)]),
     }
     for name, (restype, argtypes) in sig.items():
         f = getattr(lib, name)

@@ -64,6 +64,20 @@ class DataAvailableEventArgs(C.Structure):
     ]
 
 
+class BlockInfo(C.Structure):
+    _fields_ = [
+        ("sequence", C.c_int64),
+        ("arrivalMonotonicNs", C.c_int64),
+        ("arrivalRealtimeNs", C.c_int64),
+        ("blocksWaiting", C.c_int32),
+        ("reserved", C.c_int32),
+    ]
+
+
+class SoftwareVersion(C.Structure):
+    _fields_ = [("Major", C.c_int32), ("Minor", C.c_int32), ("Build", C.c_int32), ("Revision", C.c_int32)]
+
+
 class FootSwTransducerEnabled(C.Structure):
     _fields_ = [("T_A", c_bool), ("T_1", c_bool), ("T_5", c_bool), ("T_T", c_bool)]
 
@@ -119,5 +133,8 @@ assert C.sizeof(DataAvailableEventArgs) == 376, C.sizeof(DataAvailableEventArgs)
 assert C.sizeof(CaptureConfiguration) == 192, C.sizeof(CaptureConfiguration)
 assert C.alignment(CaptureConfiguration) == 8
 assert C.sizeof(SensorConfiguration) == 16, C.sizeof(SensorConfiguration)
+assert C.sizeof(BlockInfo) == 32 and BlockInfo.blocksWaiting.offset == 24
+assert C.sizeof(SoftwareVersion) == 16
 
 DataCallback = C.CFUNCTYPE(None, C.POINTER(DataAvailableEventArgs), C.c_void_p)
+BlockCallback = C.CFUNCTYPE(None, C.POINTER(DataAvailableEventArgs), C.POINTER(BlockInfo), C.c_void_p)

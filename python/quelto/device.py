@@ -21,6 +21,28 @@ log = logging.getLogger("quelto")
 STATE_UNKNOWN = -1
 
 
+class Period(enum.IntEnum):
+    """Block periods of start(period=...)."""
+    DEFAULT = 0   # 100 ms blocks
+    MS50 = 1
+    MS25 = 2
+    MS10 = 3
+
+
+PERIOD_SECONDS = {Period.DEFAULT: 0.1, Period.MS50: 0.05, Period.MS25: 0.025, Period.MS10: 0.01}
+
+SoftwareVersion = collections.namedtuple("SoftwareVersion", "major minor build revision")
+
+
+def _period(value):
+    if isinstance(value, str):
+        try:
+            return Period[value.upper()]
+        except KeyError:
+            raise ValueError(f"period must be one of {[p.name for p in Period]}, got {value!r}") from None
+    return Period(_config._integer("period", value, 0, 3))
+
+
 class DeviceState(enum.IntEnum):
     NOT_INITIALIZED = 0
     IDLE = 1
@@ -43,16 +65,28 @@ def _copy(view, dtype):
 class Block:
     """One block, copied out of the library: sample buffers as NumPy arrays
     shaped by the data layout (see quelto.layout), states, and scalars.
-    Attributes have Python names (block.emg) and C names (block.EmgSamples)."""
+    Attributes have Python names (block.emg) and C names (block.EmgSamples).
 
-    __slots__ = ("arrays", "scalars")
+    When and in what order it arrived: .sequence (the library's count of
+    blocks from this device, from 0), .arrival_time (seconds on the
+    time.time() scale), .arrival_monotonic (seconds on the time.monotonic()
+    scale) and .blocks_waiting (blocks queued behind it in the library)."""
 
-    def __init__(self, arrays, scalars):
+    __slots__ = ("arrays", "scalars", "sequence", "arrival_time", "arrival_monotonic", "blocks_waiting")
+
+    def __init__(self, arrays, scalars, info=None):
         self.arrays = arrays    # Python name -> ndarray
         self.scalars = scalars  # Python name -> int / bool
+        if info is None:
+            self.sequence, self.arrival_time, self.arrival_monotonic, self.blocks_waiting = -1, None, None, 0
+        else:
+            self.sequence = info.sequence
+            self.arrival_time = info.arrivalRealtimeNs / 1e9
+            self.arrival_monotonic = info.arrivalMonotonicNs / 1e9
+            self.blocks_waiting = info.blocksWaiting
 
     @classmethod
-    def from_record(cls, rec):
+    def from_record(cls, rec, info=None):
         arrays = {}
         for b in layout.BUFFERS:
             flat = _copy(getattr(rec, b.field), np.float32)
@@ -64,7 +98,7 @@ class Block:
             else:
                 arrays[name] = _copy(view, np.float32).astype(dtype)
         scalars = {py: getattr(rec, c) for c, py in layout.SCALARS.items()}
-        return cls(arrays, scalars)
+        return cls(arrays, scalars, info)
 
     _C_NAMES = {**{b.field: b.name for b in layout.BUFFERS},
                 **{f: n for n, f, _ in layout.STATES}, **layout.SCALARS}
@@ -101,11 +135,75 @@ def _close_all():
 
 
 def _dispatcher(ref):
-    def on_block(record, _context):
+    def on_block(record, info, _context):
         device = ref()
         if device is not None:
-            device._on_block(record)
-    return R.DataCallback(on_block)
+            device._on_block(record, info)
+    return R.BlockCallback(on_block)
+
+
+class CapturedBuffer:
+    """One sample buffer of a capture: the blocks' samples joined along the
+    sample axis (.data, shaped as in a Block), one time per sample (.times,
+    seconds on the time.time() scale), .rate_hz, .unit and the channel
+    .labels ([row] or [row][component], as in the files quelto-capture
+    writes)."""
+
+    __slots__ = ("name", "data", "times", "rate_hz", "unit", "labels")
+
+    def __init__(self, name, data, times, rate_hz, unit, labels):
+        self.name, self.data, self.times, self.rate_hz, self.unit, self.labels = \
+            name, data, times, rate_hz, unit, labels
+
+    def __repr__(self):
+        return f"<CapturedBuffer {self.name} {self.data.shape} at {self.rate_hz:g} Hz>"
+
+
+class Capture(list):
+    """What Device.capture() returns: the list of blocks, and per sample
+    buffer its joined samples with a time vector: capture["emg"].data,
+    capture["emg"].times, capture.buffers (only buffers with samples).
+
+    Sample times come from the scan numbers and each buffer's rate,
+    anchored on the first block's arrival: a block arrives when its last
+    scan is complete, so the first block's first sample lies one block
+    duration before that arrival."""
+
+    def __init__(self, blocks):
+        super().__init__(blocks)
+        self.buffers = {}
+        if not blocks:
+            return
+        first = blocks[0]
+        scans = sum(b.samples("sync") for b in blocks)
+        duration = scans / layout.EMG_BLOCK_RATE_HZ
+        start_scan = first.scan_number
+        # Stream time (s) of the first block's end, on the wall clock.
+        end_of_first = (start_scan + first.samples("sync")) / layout.EMG_BLOCK_RATE_HZ
+        anchor = (first.arrival_time if first.arrival_time is not None else time.time()) - end_of_first
+        for name, data in layout.concatenate(blocks).items():
+            b = layout.BY_NAME[name]
+            n = data.shape[0] if data.ndim == 1 else data.shape[1]
+            if n == 0 or duration <= 0:
+                continue
+            rate = round(n / duration)
+            first_index = start_scan * rate // layout.EMG_BLOCK_RATE_HZ
+            times = anchor + (first_index + np.arange(n)) / rate
+            if b.components == 1:
+                labels = [b.label(r) for r in range(b.rows)]
+            else:
+                labels = [[b.label(r, c) for c in range(b.components)] for r in range(b.rows)]
+            if b.field == "SyncSamples":
+                labels = labels[0]
+            self.buffers[name] = CapturedBuffer(name, data, times, rate, b.buffer_unit, labels)
+
+    def __getitem__(self, key):
+        if isinstance(key, str):
+            try:
+                return self.buffers[layout.BY_FIELD[key].name if key in layout.BY_FIELD else key]
+            except KeyError:
+                raise KeyError(f"no samples of {key!r} in this capture") from None
+        return super().__getitem__(key)
 
 
 class Device:
@@ -125,6 +223,9 @@ class Device:
         self._arrived = threading.Condition(threading.Lock())
         self.dropped_blocks = 0
         self.blocks_received = 0
+        self.callback_errors = 0             # exceptions raised by callbacks
+        self._reported = set()               # callbacks whose failure was logged
+        self._dropping = False               # in a run of dropped blocks
         self._handle = None
         self._worker = None
         handle = self._lib.Quelto_Bridge_Create()
@@ -134,7 +235,7 @@ class Device:
         # The C function object lives as long as the device: the library
         # keeps only its address.
         self._c_callback = _dispatcher(weakref.ref(self))
-        self._call("Quelto_Bridge_RegisterDataCallback", self._c_callback, None)
+        self._call("Quelto_Bridge_RegisterBlockCallback", self._c_callback, None)
         _live.add(self)
 
     # -- life --------------------------------------------------------------
@@ -197,9 +298,36 @@ class Device:
             raise QueltoError(error)
         return result
 
-    def start(self):
-        """Starts capture (the device's default block period)."""
-        self._call("Quelto_Bridge_StartCapturing")
+    def start(self, period=Period.DEFAULT):
+        """Starts capture with a block period: a Period, its name ("MS10")
+        or number (0 to 3). The default is 100 ms blocks."""
+        self._call("Quelto_Bridge_StartCapturingWithPeriod", int(_period(period)))
+
+    def start_trigger(self):
+        """Sends an internal start trigger: a following block has
+        start_trigger_detected and start_trigger_scan."""
+        self._call("Quelto_Bridge_GenerateInternalStartTrigger")
+
+    def stop_trigger(self):
+        self._call("Quelto_Bridge_GenerateInternalStopTrigger")
+
+    def apply_configuration_file(self, path):
+        """Loads a configuration file (see docs/configuration-format.md) and
+        sends its capture configuration and each installed sensor's
+        configuration. A file that does not load sends nothing and raises
+        QueltoError."""
+        import os
+        encoded = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8")
+        if self._call("Quelto_Bridge_ApplyConfigurationFile", encoded) != 0:
+            raise QueltoError(_lib.last_error(self._lib) or "the configuration file was not applied")
+
+    @property
+    def software_version(self):
+        """The device's software version: (major, minor, build, revision)."""
+        v = R.SoftwareVersion()
+        if self._call("Quelto_Bridge_GetSoftwareVersion", C.byref(v)) != 0:
+            raise QueltoError(_lib.last_error(self._lib) or "the software version could not be read")
+        return SoftwareVersion(v.Major, v.Minor, v.Build, v.Revision)
 
     def stop(self):
         self._call("Quelto_Bridge_StopCapturing")
@@ -278,22 +406,32 @@ class Device:
             except ValueError:
                 raise ValueError("callback is not registered") from None
 
-    def _on_block(self, record):
+    def _on_block(self, record, info):
         # Worker thread, interpreter lock held (ctypes takes it). Nothing
         # may escape: ctypes would only print it.
         try:
-            block = Block.from_record(record.contents)
+            block = Block.from_record(record.contents, info.contents)
         except BaseException as e:  # noqa: B902
-            self._store(e)
+            self._store(e, None)
             return
+        dropped = None
         with self._arrived:
             self.blocks_received += 1
             if self._queue_size:
                 if len(self._queue) >= self._queue_size:
                     self._queue.popleft()
                     self.dropped_blocks += 1
+                    if not self._dropping:
+                        dropped = self.dropped_blocks
+                    self._dropping = True
+                else:
+                    self._dropping = False
                 self._queue.append(block)
             self._arrived.notify_all()
+        if dropped is not None:
+            # Once per run of drops: the queue stayed full since.
+            log.warning("the block queue is full (%d blocks): dropping the oldest, %d dropped so far; "
+                        "read blocks faster or use a larger queue_size", self._queue_size, dropped)
         self._worker = threading.get_ident()
         raised = []
         with self._lock:
@@ -303,16 +441,24 @@ class Device:
                 try:
                     fn(block)
                 except BaseException as e:  # noqa: B902
-                    raised.append(e)
-        for e in raised:
-            self._store(e)
+                    raised.append((e, fn))
+        for e, fn in raised:
+            self._store(e, fn)
 
-    def _store(self, e):
+    def _store(self, e, fn):
+        # The first failure of each callback is logged with its traceback;
+        # later ones are only counted (callback_errors).
         with self._lock:
+            self.callback_errors += 1
             if self._pending is None:
                 self._pending = e
-            else:
-                log.error("block callback raised again: %r", e)
+            key = id(fn) if fn is not None else None
+            first = key not in self._reported
+            self._reported.add(key)
+        if first:
+            what = "converting a block" if fn is None else f"block callback {getattr(fn, '__name__', fn)!r}"
+            log.error("%s raised %s; further failures of it are counted in callback_errors, not logged",
+                      what, type(e).__name__, exc_info=(type(e), e, e.__traceback__))
         with self._arrived:
             self._arrived.notify_all()
 
@@ -361,14 +507,17 @@ class Device:
         with self._arrived:
             self._queue.clear()
 
-    def capture(self, seconds, timeout=2.0):
-        """Starts capture, collects blocks for `seconds` of signal (by EMG
-        samples), stops, and returns the blocks."""
+    def capture(self, seconds, timeout=2.0, period=Period.DEFAULT):
+        """Starts capture, collects blocks for `seconds` of signal (counted
+        in scans), stops, and returns a Capture: the list of blocks, and for
+        each buffer with samples its joined data, a time vector, the rate,
+        the unit and the channel labels (capture["emg"].times)."""
         seconds = _config._real("seconds", seconds)
         if seconds <= 0:
             raise ValueError("seconds must be positive")
+        period = _period(period)
         self.clear_queue()
-        self.start()
+        self.start(period)
         out, samples = [], 0
         try:
             for block in self.blocks(timeout=timeout):
@@ -378,4 +527,4 @@ class Device:
                     break
         finally:
             self.stop()
-        return out
+        return Capture(out)

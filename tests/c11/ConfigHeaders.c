@@ -1,5 +1,6 @@
 /* The configuration records as a C host sees them: same sizes and offsets
  * as in C++, fields usable with plain integer and bool values. */
+#include "Quelto_BlockInfo.h"
 #include "Quelto_CaptureConfiguration.h"
 #include "Quelto_Enums.h"
 #include "Quelto_SensorConfiguration.h"
@@ -13,6 +14,8 @@ _Static_assert(_Alignof(Quelto_CaptureConfiguration) == 8, "capture record align
 _Static_assert(offsetof(Quelto_CaptureConfiguration, FootSwBTransducerEnabled) == 106, "foot switch B flags");
 _Static_assert(offsetof(Quelto_CaptureConfiguration, FootSwProtocol) == 176, "protocol");
 _Static_assert(sizeof(Quelto_SensorConfiguration) == 16, "sensor record");
+_Static_assert(sizeof(Quelto_BlockInfo) == 32 && _Alignof(Quelto_BlockInfo) == 8, "block info");
+_Static_assert(offsetof(Quelto_BlockInfo, blocksWaiting) == 24, "block info waiting count");
 _Static_assert(sizeof(Quelto_Color) == 4 && _Alignof(Quelto_Color) == 1, "colour");
 _Static_assert(sizeof(Quelto_SoftwareVersion) == 16, "software version");
 _Static_assert(sizeof(Quelto_FootSwTransducerEnabled) == 4, "transducer flags");

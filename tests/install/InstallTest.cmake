@@ -44,7 +44,7 @@ if(NOT soname STREQUAL SONAME)
   message(FATAL_ERROR "SONAME is '${soname}', expected '${SONAME}'")
 endif()
 
-foreach(header QueltoBridge.h QueltoExport.h QueltoCommon.h Quelto_DataLayout.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
+foreach(header QueltoBridge.h QueltoExport.h QueltoCommon.h Quelto_BlockInfo.h Quelto_DataLayout.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
                Quelto_DataAvailableEventArgs_C.h Quelto_CaptureConfiguration.h Quelto_SensorConfiguration.h
                Quelto_Enums.h Quelto_ValueTypes.h Quelto_ConfigurationHelpers.h SdkContract.h Runtime.h)
   expect_file("${prefix}/include/quelto-bridge/${header}")
@@ -114,6 +114,31 @@ foreach(program consumer_c consumer_cxx consumer_pkgconfig)
   run("${program}" "${WORK_DIR}/build/${program}")
   message(STATUS "${run_output}")
 endforeach()
+run("consumer_facade" "${WORK_DIR}/build/consumer_facade" "${prefix}/share/quelto-bridge/configs/complete.json")
+message(STATUS "${run_output}")
+foreach(sdk Quelto.dll Quelto.Common.dll PellimorCfgReader.dll)
+  expect_file("${WORK_DIR}/build/${sdk}")
+endforeach()
+# Without the deployed SDK the facade cannot find it, and says where it looked.
+execute_process(COMMAND "${WORK_DIR}/build/undeployed/consumer_facade_undeployed"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(rc EQUAL 0 OR NOT err MATCHES "FileNotFound|Could not load file" OR NOT err MATCHES "Looked for Quelto.dll in '[^']*undeployed'")
+  message(FATAL_ERROR "consumer_facade_undeployed: expected a failure naming its folder (${rc}):\n${out}\n${err}")
+endif()
+
+# A host linked by hand with the flags of the .pc file and the rpath that
+# README gives runs without LD_LIBRARY_PATH.
+find_program(PKG_CONFIG pkg-config)
+if(PKG_CONFIG)
+  run("pkg-config" "${PKG_CONFIG}" --cflags --libs quelto-bridge)
+  separate_arguments(pc_flags UNIX_COMMAND "${run_output}")
+  run("pkg-config libdir" "${PKG_CONFIG}" --variable=libdir quelto-bridge)
+  string(STRIP "${run_output}" pc_libdir)
+  run("cc with pkg-config" "${C_COMPILER}" "${CONSUMER_DIR}/consumer_pkgconfig.c" ${pc_flags}
+      "-Wl,-rpath,${pc_libdir}" -o "${WORK_DIR}/pkgconfig_by_hand")
+  run("pkgconfig_by_hand" "${WORK_DIR}/pkgconfig_by_hand")
+  message(STATUS "by hand: ${run_output}")
+endif()
 
 # The installed Python package finds the installed library by itself.
 if(PYTHON AND PYTHON_DIR)

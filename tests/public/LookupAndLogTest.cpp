@@ -52,6 +52,10 @@ TEST(BridgeFolder, MissingSdkLibrariesGiveNullAndAFullReportEachTime) {
         "'Quelto, Version=1.0.0.0, Culture=neutral, PublicKeyToken=null'";
     EXPECT_EQ(first.rfind(expected, 0), 0u) << first;
     EXPECT_NE(first.find("\n   at "), std::string::npos) << first;  // the stack
+    // The text says where the library was looked for.
+    EXPECT_NE(first.find("(the program's folder), '" + bridge.dir.string() + "' (beside the bridge library)"),
+              std::string::npos)
+        << first;
     ASSERT_GE(first.size(), 2u);
     EXPECT_EQ(first.substr(first.size() - 2), "\n\n");
     ASSERT_NE(bridge.lastError(), nullptr);
@@ -187,7 +191,10 @@ TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
         "Quelto_Bridge_ConfigureCapture", "Quelto_Bridge_ConfigureSensor", "Quelto_Bridge_CalibrateImuOffset",
         "Quelto_Bridge_CalibrateGyroscopeOffset", "Quelto_Bridge_CalibrateAccelerometerOffset",
         "Quelto_Bridge_CalibrateEMGOffset", "Quelto_Bridge_UpdateDisplay", "Quelto_Bridge_SaveCurrentRxConfiguration",
-        "Quelto_Bridge_GetdeviceState", "Quelto_Bridge_GetLastError"};
+        "Quelto_Bridge_GetdeviceState", "Quelto_Bridge_GetLastError", "Quelto_Bridge_RegisterBlockCallback",
+        "Quelto_Bridge_UnregisterBlockCallback", "Quelto_Bridge_StartCapturingWithPeriod",
+        "Quelto_Bridge_GenerateInternalStartTrigger", "Quelto_Bridge_GenerateInternalStopTrigger",
+        "Quelto_Bridge_ApplyConfigurationFile", "Quelto_Bridge_GetSoftwareVersion"};
     std::set<std::string> extras;
     for (const auto& n : cNames)
         if (!expected.count(n) && n.rfind("Quelto_Bridge_GetVersion", 0) != 0) extras.insert(n);

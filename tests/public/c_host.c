@@ -25,6 +25,29 @@ static void QUELTO_CALL OnBlock(const Quelto_DataAvailableEventArgs_C* args, voi
     atomic_fetch_add(&sink->blocks, 1);
 }
 
+/* Block callback: sequence numbers count up from 0 without gaps, arrival
+ * times never go back, triggers are seen. */
+typedef struct {
+    atomic_int blocks;
+    atomic_int badSequence;
+    atomic_int badTime;
+    atomic_int startTriggers;
+    atomic_int stopTriggers;
+    int64_t lastMonotonic;
+} Timeline;
+
+static void QUELTO_CALL OnTimedBlock(const Quelto_DataAvailableEventArgs_C* block, const Quelto_BlockInfo* info,
+                                     void* context) {
+    Timeline* t = (Timeline*)context;
+    const int n = atomic_load(&t->blocks);
+    if (info->sequence != n || info->reserved != 0 || info->blocksWaiting < 0) atomic_fetch_add(&t->badSequence, 1);
+    if (info->arrivalMonotonicNs < t->lastMonotonic || info->arrivalRealtimeNs <= 0) atomic_fetch_add(&t->badTime, 1);
+    t->lastMonotonic = info->arrivalMonotonicNs;
+    if (block->StartTriggerDetected) atomic_fetch_add(&t->startTriggers, 1);
+    if (block->StopTriggerDetected) atomic_fetch_add(&t->stopTriggers, 1);
+    atomic_fetch_add(&t->blocks, 1);
+}
+
 static void SleepMs(long ms) {
     struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&ts, NULL);
@@ -38,8 +61,42 @@ static void SleepMs(long ms) {
         }                                                             \
     } while (0)
 
-int main(void) {
+/* The whole device: a configuration file, its software version, a period,
+ * both triggers and block info. */
+static int DriveWholeDevice(const char* configFile) {
+    static Timeline t;
+    void* bridge = Quelto_Bridge_Create();
+    CHECK(bridge != NULL);
+    if (configFile) {
+        CHECK(Quelto_Bridge_ApplyConfigurationFile(bridge, configFile) == 0);
+        CHECK(Quelto_Bridge_GetLastError() == NULL);
+    }
+    CHECK(Quelto_Bridge_ApplyConfigurationFile(bridge, "no such folder/no such file.json") == -1);
+    CHECK(Quelto_Bridge_GetLastError() != NULL);
+    Quelto_SoftwareVersion version = {0, 0, 0, 0};
+    CHECK(Quelto_Bridge_GetSoftwareVersion(bridge, &version) == 0);
+    CHECK(version.Major > 0 || version.Minor > 0);
+    Quelto_Bridge_RegisterBlockCallback(bridge, OnTimedBlock, &t);
+    Quelto_Bridge_StartCapturingWithPeriod(bridge, 3); /* 10 ms blocks */
+    CHECK(Quelto_Bridge_GetLastError() == NULL);
+    Quelto_Bridge_GenerateInternalStartTrigger(bridge);
+    for (int i = 0; i < 250 && atomic_load(&t.startTriggers) == 0; ++i) SleepMs(20);
+    Quelto_Bridge_GenerateInternalStopTrigger(bridge);
+    for (int i = 0; i < 250 && atomic_load(&t.stopTriggers) == 0; ++i) SleepMs(20);
+    Quelto_Bridge_StopCapturing(bridge);
+    Quelto_Bridge_UnregisterBlockCallback(bridge, OnTimedBlock, &t);
+    Quelto_Bridge_Destroy(bridge);
+    CHECK(atomic_load(&t.startTriggers) == 1 && atomic_load(&t.stopTriggers) == 1);
+    CHECK(atomic_load(&t.blocks) >= 2);
+    CHECK(atomic_load(&t.badSequence) == 0 && atomic_load(&t.badTime) == 0);
+    printf("C host: software %d.%d.%d.%d, %d timed blocks, both triggers\n", (int)version.Major, (int)version.Minor,
+           (int)version.Build, (int)version.Revision, atomic_load(&t.blocks));
+    return 0;
+}
+
+int main(int argc, char** argv) {
     _Static_assert(sizeof(Quelto_DataAvailableEventArgs_C) == 376, "record size");
+    _Static_assert(sizeof(Quelto_BlockInfo) == 32, "block info size");
     static Sink a, b;
     a.tag = 1;
     b.tag = 2;
@@ -74,5 +131,5 @@ int main(void) {
     CHECK(atomic_load(&a.wrongContext) == 0 && atomic_load(&b.wrongContext) == 0);
     CHECK(atomic_load(&a.emptyEmg) == 0);
     printf("C host: %d and %d blocks received in order\n", atomic_load(&a.blocks), atomic_load(&b.blocks));
-    return 0;
+    return DriveWholeDevice(argc > 1 ? argv[1] : NULL);
 }

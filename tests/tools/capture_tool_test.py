@@ -176,6 +176,33 @@ def check_file(args, stem, summary, listener, kind):
     return channels, events, worst
 
 
+def edf_start(path):
+    """Start of an EDF+/BDF+ file: (the header's local date and time in
+    seconds since 1970, the fraction of a second in the first record's time
+    stamp)."""
+    with open(path, "rb") as f:
+        header = f.read(256)
+        ns = int(header[252:256])
+        signals = f.read(ns * 256)
+        data = f.read(1 << 20)
+    date, clock = header[168:176].decode(), header[176:184].decode()
+    day, month, year = (int(x) for x in date.split("."))
+    hour, minute, second = (int(x) for x in clock.split("."))
+    year += 1900 if year >= 85 else 2000
+    whole = time.mktime((year, month, day, hour, minute, second, 0, 0, -1))
+    labels = [signals[16 * i:16 * i + 16].decode().strip() for i in range(ns)]
+    base = ns * (16 + 80 + 8 + 8 + 8 + 8 + 8 + 80)
+    counts = [int(signals[base + 8 * i:base + 8 * i + 8]) for i in range(ns)]
+    width = 3 if header[0:1] == b"\xff" else 2
+    at = 0
+    for label, count in zip(labels, counts):
+        if label.endswith("Annotations"):
+            tal = data[at:at + count * width]
+            return whole, float(tal[:tal.index(b"\x14")].decode())
+        at += count * width
+    raise AssertionError("no annotation signal")
+
+
 def tool(args, *extra):
     return run([args.tool, *extra], cwd=args.work)
 
@@ -202,7 +229,10 @@ def case_capture(args):
     assert units["MISC GYR03X"] == "rpm" and units["MISC ORI01W"] == "-", units
     emg = channels["EMG EMG01"]["json"]
     assert "EMG" in emg["Transducer"], emg
-    texts = [(e["Description"], round(float(e["POS"]), 3)) for e in events]
+    # BioSig gives event positions from the header's whole second; the file
+    # starts a fraction later (its first record's time stamp).
+    _, fraction = edf_start(os.path.join(args.work, "cap.bdf"))
+    texts = [(e["Description"], round(float(e["POS"]) - fraction, 3)) for e in events]
     # In fast mode the trigger lands in whichever block follows the call.
     expected = [(a["text"], round(a["onset_s"], 3)) for a in summary["annotations"]]
     assert sorted(texts) == sorted(expected), (texts, expected)
@@ -225,7 +255,16 @@ def case_edf(args):
     channels, _, worst = check_file(args, os.path.join(args.work, "cap.edf"), summary, listener, "edf")
     assert [l for l in channels if l.startswith("EMG")] == ["EMG EMG07"]
     _, mne_worst = check_mne(os.path.join(args.work, "cap.edf"), summary, listener)
-    print(f"edf: {len(channels)} channels, worst error {worst:.2f} steps (BioSig), {mne_worst:.3f} steps (MNE)")
+    # The start is the first sample's wall-clock time, to 100 us.
+    first = summary["first_block_arrival_unix_ns"]
+    assert summary["recording_start_unix_ns"] == first - 50 * 1000000, summary
+    written = sum(edf_start(os.path.join(args.work, "cap.edf")))
+    assert abs(written - summary["recording_start_unix_ns"] / 1e9) < 2e-4, (written, summary)
+    assert summary["first_block_arrival_utc"].startswith(
+        time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(first // 10**9))), summary
+    assert 0 <= summary["max_arrival_deviation_ms"] < 1000, summary
+    print(f"edf: {len(channels)} channels, worst error {worst:.2f} steps (BioSig), {mne_worst:.3f} steps (MNE), "
+          f"start {written:.4f}, arrivals within {summary['max_arrival_deviation_ms']:.2f} ms of the period")
 
 
 def labels_of(args, name):

@@ -46,14 +46,20 @@ def main():
     parser.add_argument("--bridge", required=True)
     parser.add_argument("--def", dest="def_file", required=True)
     parser.add_argument("--lib", required=True)
+    parser.add_argument("--header", required=True)
     parser.add_argument("--sdk", nargs="+", required=True)
     args = parser.parse_args()
     failures = []
 
+    # Every C function the header declares is in the .def.
+    declared = set(re.findall(r"QUELTO_API\s[^;(]*?\b(Quelto_Bridge_\w+)\s*\(", open(args.header, encoding="utf-8").read()))
+    for name in sorted(declared - set(def_names(args.def_file))):
+        failures.append(f"{name} is declared in the header but not in the .def")
+
     names, _ = exports(args.objdump, args.bridge)
     c_names = {n for n in names if not n.startswith("_Z")}
     expected = set(def_names(args.def_file))
-    if len(expected) < 16:
+    if len(expected) < 24:
         failures.append(f"the .def names only {len(expected)} functions")
     if c_names != expected:
         failures.append(f"C exports differ from the .def: missing {sorted(expected - c_names)}, "

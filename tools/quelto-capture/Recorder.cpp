@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -179,6 +180,7 @@ void Recorder::Open() {
         ok = ok && edf_set_equipment(edf_, "Quelto acquisition system") == 0 &&
              edf_set_recording_additional(
                  edf_, ("quelto-capture, " + std::to_string(options_.period_ms) + " ms blocks").c_str()) == 0;
+        ok = ok && SetEdfStart();
         if (!ok) throw std::runtime_error("cannot set up the header of " + options_.output);
     }
     const std::string csvPath = options_.format == Format::Csv ? options_.output : options_.csv;
@@ -223,6 +225,20 @@ bool Recorder::Sent(const Quelto_DataAvailableEventArgs& b, Quelto_Buffer buffer
         case QUELTO_BUFFER_COUNT: break;
     }
     return true;
+}
+
+bool Recorder::SetEdfStart() {
+    if (startUnixNs_ <= 0) return true;  // EDFlib's default: the time of opening
+    // EDF+ keeps local date and time to the second in the header and the
+    // fraction in the first record's time stamp.
+    const int64_t seconds = startUnixNs_ / 1000000000;
+    const int64_t fraction_100ns = startUnixNs_ % 1000000000 / 100;
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return false;
+    return edf_set_startdatetime(edf_, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                 local.tm_min, local.tm_sec) == 0 &&
+           edf_set_subsecond_starttime(edf_, static_cast<int>(fraction_100ns / 1000 * 1000)) == 0;
 }
 
 void Recorder::NoteEvents(const Quelto_DataAvailableEventArgs& b) {

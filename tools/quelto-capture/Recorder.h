@@ -64,6 +64,11 @@ public:
     // complete (its buffer sizes give the channels and rates). Throws
     // std::runtime_error on a write failure or when the layout changes.
     void Add(Quelto_DataAvailableEventArgs block);
+    // Wall-clock time of the first sample (ns since the Unix epoch), written
+    // as the file's start with 100 us precision. Call before the first
+    // record is complete; otherwise the start is the time the file opens.
+    void SetStart(int64_t unixNs) { startUnixNs_ = unixNs; }
+    int64_t StartUnixNs() const { return startUnixNs_; }
     // Writes what remains (a partial record is dropped) and closes the files.
     void Close();
 
@@ -80,6 +85,7 @@ public:
 
 private:
     void Open();
+    bool SetEdfStart();
     void WriteRecord();
     void NoteEvents(const Quelto_DataAvailableEventArgs& block);
     bool Sent(const Quelto_DataAvailableEventArgs& first, Quelto_Buffer buffer, int row, int component) const;
@@ -92,6 +98,7 @@ private:
     std::vector<Annotation> annotations_;
     int scanRateHz_ = 2000;
     int64_t records_ = 0;
+    int64_t startUnixNs_ = 0;
     int edf_ = -1;
     std::FILE* csv_ = nullptr;
     bool closed_ = false;

@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -46,6 +47,10 @@ struct Inbox {
     double worstDelay_ms = 0;
     int64_t lost = 0;  // device's lost packets plus gaps in the scan numbers
     int64_t nextScan = -1;
+    // Arrival times of the blocks (Quelto_BlockInfo).
+    int64_t firstArrivalRealtimeNs = 0;
+    int64_t previousArrivalNs = 0;
+    double worstArrivalDeviation_ms = 0;  // |interval between arrivals - period|
 };
 
 int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
@@ -54,7 +59,7 @@ int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
     return n;
 }
 
-void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, void* context) {
+void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, const Quelto_BlockInfo& info, void* context) {
     auto& in = *static_cast<Inbox*>(context);
     const auto now = Clock::now();
     const int64_t emg = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block.EmgSamples.size());
@@ -66,6 +71,14 @@ void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, void* context) {
     if (in.nextScan >= 0 && block.ScanNumber != in.nextScan) ++in.lost;
     in.nextScan = block.ScanNumber + scanStep;
     in.lost = std::max<int64_t>(in.lost, block.UsbLostPackets);
+    if (in.received == 0) {
+        in.firstArrivalRealtimeNs = info.arrivalRealtimeNs;
+    } else {
+        const double interval_ms = (info.arrivalMonotonicNs - in.previousArrivalNs) / 1e6;
+        const double period_ms = std::chrono::duration<double, std::milli>(in.period).count();
+        in.worstArrivalDeviation_ms = std::max(in.worstArrivalDeviation_ms, std::abs(interval_ms - period_ms));
+    }
+    in.previousArrivalNs = info.arrivalMonotonicNs;
     ++in.received;
     in.samples += Samples(block);
     in.blocks.push_back(std::move(block));
@@ -76,7 +89,22 @@ struct Progress {
     double elapsed_s, data_s;
     int64_t blocks, samples, lost;
     double worstDelay_ms;
+    int64_t firstArrivalRealtimeNs;
+    double worstArrivalDeviation_ms;
 };
+
+// "2026-12-09T03:40:36.123456789Z"
+std::string UtcText(int64_t unixNs) {
+    const int64_t seconds = unixNs >= 0 ? unixNs / 1000000000 : (unixNs - 999999999) / 1000000000;
+    const auto ns = static_cast<long>(unixNs - seconds * 1000000000);
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ns);
+    return text;
+}
 
 std::string Line(const Progress& p, double target_s) {
     char text[200];
@@ -107,7 +135,12 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
                                     {"record_duration_s", Capture::RecordDuration_ms / 1000.0},
                                     {"records", r.Records()}, {"duration_s", r.Duration_s()},
                                     {"blocks_received", p.blocks}, {"lost_packets", p.lost},
-                                    {"worst_delay_ms", p.worstDelay_ms}, {"interrupted", interrupted},
+                                    {"worst_delay_ms", p.worstDelay_ms},
+                                    {"first_block_arrival_unix_ns", p.firstArrivalRealtimeNs},
+                                    {"first_block_arrival_utc", UtcText(p.firstArrivalRealtimeNs)},
+                                    {"recording_start_unix_ns", r.StartUnixNs()},
+                                    {"max_arrival_deviation_ms", p.worstArrivalDeviation_ms},
+                                    {"interrupted", interrupted},
                                     {"channels", channels}, {"annotations", annotations}};
     std::ofstream(o.summary) << summary.dump(2) << '\n';
 }
@@ -138,7 +171,9 @@ int Run(const Capture::Options& o) {
     {
         Quelto_DaqSystem device;
         if (!o.config.empty()) {
-            Quelto_ConfigurationExportBase configuration = device.LoadConfiguration(o.config.c_str());
+            // The recorder labels only the transducers the file switches on;
+            // the library sends the file's configuration to the device.
+            const Quelto_ConfigurationExportBase configuration = device.LoadConfiguration(o.config.c_str());
             const Quelto_CaptureConfiguration& c = configuration.CaptureConfiguration;
             const Quelto_FootSwTransducerEnabled switches[2] = {c.FootSwATransducerEnabled, c.FootSwBTransducerEnabled};
             std::array<std::array<bool, 4>, 2> transducers{};
@@ -146,8 +181,7 @@ int Run(const Capture::Options& o) {
                 transducers[sw] = {switches[sw].T_A, switches[sw].T_1, switches[sw].T_5, switches[sw].T_T};
             }
             recorder.SetTransducers(transducers);
-            device.ConfigureCapture(configuration.CaptureConfiguration);
-            for (int s = 1; s <= 36; ++s) device.ConfigureSensor(configuration.SensorConfiguration[s - 1], s);
+            device.ApplyConfigurationFile(o.config.c_str());
         }
         const Quelto_SoftwareVersion v = device.SoftwareVersion();
         if (!o.quiet) {
@@ -156,7 +190,7 @@ int Run(const Capture::Options& o) {
         }
         const int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
         const int64_t wanted = records * recorder.BlocksPerRecord();
-        device.AddDaqDataAvailableListener(&OnBlock, &inbox);
+        device.AddBlockListener(&OnBlock, &inbox);
         inbox.start = Clock::now();
         device.StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(Capture::PeriodNumber(o.period_ms)));
         if (o.startTrigger) device.GenerateInternalStartTrigger();
@@ -173,9 +207,16 @@ int Run(const Capture::Options& o) {
                 progress.samples = inbox.samples;
                 progress.lost = inbox.lost;
                 progress.worstDelay_ms = std::max(0.0, inbox.worstDelay_ms);
+                progress.firstArrivalRealtimeNs = inbox.firstArrivalRealtimeNs;
+                progress.worstArrivalDeviation_ms = inbox.worstArrivalDeviation_ms;
             }
             const auto now = Clock::now();
             if (!batch.empty()) lastBlock = now;
+            // The first sample of the first block was taken one block period
+            // before that block arrived.
+            if (taken == 0 && !batch.empty()) {
+                recorder.SetStart(progress.firstArrivalRealtimeNs - int64_t{o.period_ms} * 1000000);
+            }
             for (auto& block : batch) {
                 if (taken == wanted) break;
                 recorder.Add(std::move(block));
@@ -203,7 +244,7 @@ int Run(const Capture::Options& o) {
             }
         }
         device.StopCapturing();
-        device.RemoveDaqDataAvailableListener(&OnBlock, &inbox);
+        device.RemoveBlockListener(&OnBlock, &inbox);
     }
     recorder.Close();
     if (!o.quiet && tty) std::fprintf(stderr, "\n");

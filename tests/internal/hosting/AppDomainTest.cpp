@@ -27,6 +27,25 @@ TEST(AppDomain, MissingLibraryFailsWithItsFullName) {
     }
 }
 
+TEST(AppDomain, MissingLibraryTextNamesTheFoldersSearched) {
+    auto& domain = AppDomain::CurrentDomain();
+    const int silent = domain.AddAssemblyResolve([](const std::string&) -> AssemblyRef { return nullptr; });
+    const int told = domain.AddAssemblyResolve([](const std::string&) -> AssemblyRef { return nullptr; },
+                                               [] { return std::string("'/opt/sdk' (beside the bridge library)"); });
+    std::string text;
+    try {
+        domain.Load("Quelto.Absent, Version=9.9.9.9");
+    } catch (const FileNotFoundException& e) {
+        text = e.Message();
+    }
+    domain.RemoveAssemblyResolve(silent);
+    domain.RemoveAssemblyResolve(told);
+    EXPECT_NE(text.find("Looked for Quelto.Absent.dll in '" + AppDomain::ApplicationBase() +
+                        "' (the program's folder), '/opt/sdk' (beside the bridge library)."),
+              std::string::npos)
+        << text;
+}
+
 TEST(AppDomain, ClassFromLibraryFoundOnlyThroughResolveHandler) {
     auto& domain = AppDomain::CurrentDomain();
     std::vector<std::string> requests;
