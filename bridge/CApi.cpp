@@ -18,7 +18,9 @@ Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(b
 // Reaches the facade's private table for C registrations, whose records the
 // table owns and releases.
 struct QueltoCApiAccess {
-    static Bridge::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
+    // A shared reference: a callback waited for by a removal may destroy the
+    // handle, and with it the facade's own reference.
+    static std::shared_ptr<Bridge::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
 };
 
 extern "C" {
@@ -51,14 +53,15 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Que
         if (!bridge) return;
         auto registration = std::make_shared<Bridge_Registration>(Bridge_Registration{cb, context});
         void* listenerContext = registration.get();
-        QueltoCApiAccess::Table(*Facade(bridge)).Add(&Bridge_DataThunk, listenerContext, std::move(registration));
+        QueltoCApiAccess::Table(*Facade(bridge))->Add(&Bridge_DataThunk, listenerContext, std::move(registration));
     });
 }
 
 QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
     Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
         if (!bridge) return;
-        QueltoCApiAccess::Table(*Facade(bridge)).RemoveFirst([&](const Bridge::ListenerEntry& e) {
+        const auto table = QueltoCApiAccess::Table(*Facade(bridge));
+        table->RemoveFirst([&](const Bridge::ListenerEntry& e) {
             if (e.cb != &Bridge_DataThunk || !e.owned) return false;
             const auto* r = static_cast<const Bridge_Registration*>(e.context);
             return r->cb == cb && r->context == context;
