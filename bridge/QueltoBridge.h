@@ -25,7 +25,16 @@
  *   order the device produced them. The record and every buffer it points
  *   to are valid only during the call. A callback may unregister callbacks
  *   (also itself) and may destroy its own handle (the worker then ends after
- *   the callback returns; later callbacks of that block are skipped). */
+ *   the callback returns; later callbacks of that block are skipped). A
+ *   callback may destroy another handle; Destroy then waits for that
+ *   handle's callback in progress, except when that callback is itself
+ *   waiting, directly or through other handles, for the calling callback
+ *   (two callbacks destroying each other's handles): that destruction does
+ *   not wait and skips the later callbacks of the block, so neither hangs.
+ *
+ * Slow host: blocks wait for the callbacks without limit. The debug trace
+ *   says so when the oldest waiting block has waited 1 s, again at 10 s, and
+ *   once more when the queue has drained. */
 #ifndef QUELTO_BRIDGE_H
 #define QUELTO_BRIDGE_H
 
@@ -60,8 +69,9 @@ typedef void(QUELTO_CALL* Quelto_DataCallback)(const Quelto_DataAvailableEventAr
  * in the error log, e.g. when the SDK libraries are not beside the bridge). */
 QUELTO_API void* QUELTO_CALL Quelto_Bridge_Create(void);
 
-/* Stops the worker (a callback in progress finishes first; queued blocks are
- * dropped), releases the device and every registration. NULL: nothing. */
+/* Stops the worker (the block being delivered reaches every callback first;
+ * queued blocks are dropped), releases the device and every registration.
+ * NULL: nothing. From a callback: see Callbacks above. */
 QUELTO_API void QUELTO_CALL Quelto_Bridge_Destroy(void* bridge);
 
 /* Starts capture with the device's default block period (100 ms on the

@@ -4,7 +4,13 @@
 // listeners run on the facade's worker thread, one block at a time, in the
 // order the device raised the blocks. Members may be called from any host
 // thread; adding and removing listeners is safe at any time, also from
-// inside a listener.
+// inside a listener. A listener may destroy its own facade or another one,
+// also when listeners of several facades destroy one another's at the same
+// time (see the destructor).
+//
+// A slow host: blocks wait for the worker without limit. The debug trace
+// says so when the oldest waiting block has waited 1 s, again at 10 s, and
+// once more when the queue has drained.
 //
 // Failures: device, conversion and reader failures are thrown to the caller
 // as exceptions derived from std::exception (the runtime's exception types).
@@ -42,10 +48,15 @@ public:
     // does nothing).
     Quelto_DaqSystem(const Quelto_DaqSystem& other);
     Quelto_DaqSystem& operator=(const Quelto_DaqSystem& other);
-    // Stops the worker (a delivery in progress finishes first; queued blocks
-    // are dropped), then disposes the device. Called from inside one of this
-    // facade's own listeners, it does not wait for the worker: later
-    // listeners of that block are skipped and the worker ends on its own.
+    // Stops the worker, then disposes the device. From a host thread (or a
+    // listener of another facade) it waits for the block being delivered to
+    // reach every listener; queued blocks are dropped. It does not wait, and
+    // the listeners after the running one are skipped for that block, when
+    // called from inside one of this facade's own listeners, or when this
+    // facade's worker is itself waiting, directly or through other facades,
+    // for the calling thread (listeners of two facades destroying each
+    // other's: the destruction that would close the cycle does not wait; the
+    // skipped worker ends once its running listener returns).
     ~Quelto_DaqSystem();
 
     // Periods 1 to 3 pass unchanged; every other number starts with 0.
