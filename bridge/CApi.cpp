@@ -9,7 +9,7 @@
 
 #include <new>
 
-using Bridge::Contain;
+using Entry::Contain;
 
 namespace {
 Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
@@ -20,7 +20,7 @@ Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(b
 struct QueltoCApiAccess {
     // A shared reference: a callback waited for by a removal may destroy the
     // handle, and with it the facade's own reference.
-    static std::shared_ptr<Bridge::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
+    static std::shared_ptr<Entry::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
 };
 
 extern "C" {
@@ -51,7 +51,7 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_StopCapturing(void* bridge) {
 QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
     Contain("Quelto_Bridge_RegisterDataCallback", [&] {
         if (!bridge) return;
-        auto registration = std::make_shared<Bridge_Registration>(Bridge_Registration{cb, context});
+        auto registration = std::make_shared<CRegistration>(CRegistration{cb, context});
         void* listenerContext = registration.get();
         QueltoCApiAccess::Table(*Facade(bridge))->Add(&Bridge_DataThunk, listenerContext, std::move(registration));
     });
@@ -61,9 +61,9 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Q
     Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
         if (!bridge) return;
         const auto table = QueltoCApiAccess::Table(*Facade(bridge));
-        table->RemoveFirst([&](const Bridge::ListenerEntry& e) {
+        table->RemoveFirst([&](const Entry::ListenerEntry& e) {
             if (e.cb != &Bridge_DataThunk || !e.owned) return false;
-            const auto* r = static_cast<const Bridge_Registration*>(e.context);
+            const auto* r = static_cast<const CRegistration*>(e.context);
             return r->cb == cb && r->context == context;
         });
     });
@@ -127,6 +127,6 @@ QUELTO_API int QUELTO_CALL Quelto_Bridge_GetdeviceState(void* bridge) {
                    [&] { return bridge ? Facade(bridge)->GetdeviceState() : QUELTO_BRIDGE_STATE_UNKNOWN; });
 }
 
-QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Bridge::LastError(); }
+QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Entry::LastError(); }
 
 }  // extern "C"

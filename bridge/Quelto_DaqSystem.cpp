@@ -15,7 +15,7 @@ Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
     // (a device streaming at once) is delivered to a whole facade.
     impl = new QueltoWrapperPrivate();
     try {
-        impl->table = std::make_shared<Bridge::ListenerTable>(&listeners);
+        impl->table = std::make_shared<Entry::ListenerTable>(&listeners);
         impl->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
             D::QueltoAssemblyName, Quelto::DaqSystemClass);
         impl->eventBridge = std::make_shared<QueltoManagedBridge>(this);
@@ -106,10 +106,10 @@ void Quelto_DaqSystem::AddDaqDataAvailableListener(Quelto_DataAvailableListener 
 
 void Quelto_DaqSystem::RemoveDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context) {
     auto table = impl->table;  // a listener may destroy this facade meanwhile
-    table->RemoveFirst([&](const Bridge::ListenerEntry& e) { return e.cb == cb && e.context == context; });
+    table->RemoveFirst([&](const Entry::ListenerEntry& e) { return e.cb == cb && e.context == context; });
 }
 
 void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg) {
     auto table = impl->table;  // kept alive even if a listener destroys this facade
-    Bridge::Deliver(*table, std::move(arg));
+    Entry::Deliver(*table, std::move(arg));
 }
