@@ -7,6 +7,9 @@
 #include "Quelto_DaqSystem.h"
 #include "ReferenceBridge.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <chrono>
 
 namespace Bench {
@@ -16,10 +19,21 @@ int64_t NowNs() {
         .count();
 }
 
+Pinning g_pinning;
+
+void PinCallingThread(int cpu) {
+    if (cpu < 0) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 extern "C" void HostCallback(const Quelto_DataAvailableEventArgs_C* args, void* context) {
     const int64_t t = NowNs();
     auto* slot = static_cast<CallbackSlot*>(context);
     const uint64_t i = slot->calls.load(std::memory_order_relaxed);
+    if (i == 0) PinCallingThread(g_pinning.worker);  // the worker, on its first block (warm-up)
     if (i < slot->entryNs.size()) {
         slot->entryNs[i] = t;
         slot->entryAllocs[i] = ThreadAllocations();

@@ -16,6 +16,16 @@ namespace Bench {
 
 int64_t NowNs();
 
+// CPUs to pin the raising thread and the pipeline's worker to (-1: no pin).
+// The worker pins itself in its first host callback.
+struct Pinning {
+    int raiser = -1;
+    int worker = -1;
+};
+extern Pinning g_pinning;
+// Pins the calling thread to `cpu` (nothing when cpu < 0).
+void PinCallingThread(int cpu);
+
 // One host callback's record of what it received.
 struct CallbackSlot {
     std::vector<int64_t> entryNs;        // entry time of call i (up to capacity)

@@ -1,13 +1,25 @@
 // quelto_bench: every measurement of the pipeline against the polling
 // design, in one run, printed as one table. --quick for a short run,
 // --micro-only for the micro benchmarks alone, --latency-only for the
-// latency cases alone; other arguments go to Google Benchmark.
+// latency cases alone; --pin-apart / --pin-together put the raising thread
+// and the worker on CPUs 0 and 1 / both on CPU 0. QUELTO_BENCH_TIDS set in
+// the environment prints each raising thread's id (for per-thread counts by
+// strace -ff or valgrind). --raise-cost runs only the raises of each design
+// at the real rate and at 100x (1 callback), each case dumped apart when run
+// under callgrind. Other arguments go to Google Benchmark.
 #include "AllocationCounter.h"
 #include "Blocks.h"
 #include "Harness.h"
 #include "Micro.h"
 
 #include <sys/utsname.h>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(what) (void)(what)
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -67,7 +79,7 @@ void Note(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, microOnly = false, latencyOnly = false, throughputOnly = false;
+    bool quick = false, microOnly = false, latencyOnly = false, throughputOnly = false, raiseCost = false;
     std::vector<std::string> passThrough;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
@@ -78,6 +90,12 @@ int main(int argc, char** argv) {
             latencyOnly = true;
         } else if (std::strcmp(argv[i], "--throughput-only") == 0) {
             throughputOnly = true;
+        } else if (std::strcmp(argv[i], "--raise-cost") == 0) {
+            raiseCost = true;
+        } else if (std::strcmp(argv[i], "--pin-apart") == 0) {
+            g_pinning = Pinning{0, 1};  // raiser on CPU 0, worker on CPU 1
+        } else if (std::strcmp(argv[i], "--pin-together") == 0) {
+            g_pinning = Pinning{0, 0};  // both on CPU 0
         } else {
             passThrough.emplace_back(argv[i]);
         }
@@ -96,6 +114,21 @@ int main(int argc, char** argv) {
     const double deviceRate = 1e6 / realistic.period_us;  // blocks per second
 
     std::vector<Row> rows;
+
+    if (raiseCost) {
+        for (const Design d : {Design::Project, Design::Reference}) {
+            for (const int period : {realistic.period_us, realistic.period_us / 100}) {
+                const std::size_t n = period == realistic.period_us ? realBlocks : fastBlocks;
+                const std::string name = std::string(DesignName(d)) + " " + std::to_string(period) + " us";
+                CALLGRIND_ZERO_STATS;
+                const LatencyResult r = MeasureLatency(d, 1, realisticPool, period, n);
+                CALLGRIND_DUMP_STATS_AT(name.c_str());
+                std::printf("%-20s raise %.2f us, latency p50 %.1f us, p99 %.1f us\n", name.c_str(), r.HandlerUs(),
+                            r.Last().p50, r.Last().p99);
+            }
+        }
+        return 0;
+    }
 
     Note("micro benchmarks");
     const auto micro =
@@ -154,7 +187,8 @@ int main(int argc, char** argv) {
             latencyRows.push_back(row);
         }
         latencyRows.push_back({"  time in the SDK thread's raise (us)", Fmt("%.2f", p.HandlerUs()),
-                               Fmt("%.2f", r.HandlerUs()), Ratio(p.HandlerUs(), r.HandlerUs()), "", ""});
+                               Fmt("%.2f", r.HandlerUs()), Ratio(p.HandlerUs(), r.HandlerUs()), "<= 2",
+                               YesNo(p.HandlerUs() <= 2 * r.HandlerUs())});
     }
 
     if (latencyOnly) {

@@ -16,7 +16,6 @@ namespace {
 Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
 }  // namespace
 
-
 extern "C" {
 
 QUELTO_API void* QUELTO_CALL Quelto_Bridge_Create(void) {
@@ -47,14 +46,15 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Que
         if (!bridge) return;
         auto registration = std::make_shared<CRegistration>(CRegistration{cb, context});
         void* listenerContext = registration.get();
-        QueltoCApiAccess::Table(*Facade(bridge)).Add(&Bridge_DataThunk, listenerContext, std::move(registration));
+        QueltoCApiAccess::Table(*Facade(bridge))->Add(&Bridge_DataThunk, listenerContext, std::move(registration));
     });
 }
 
 QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
     Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
         if (!bridge) return;
-        QueltoCApiAccess::Table(*Facade(bridge)).RemoveFirst([&](const Entry::ListenerEntry& e) {
+        const auto table = QueltoCApiAccess::Table(*Facade(bridge));
+        table->RemoveFirst([&](const Entry::ListenerEntry& e) {
             if (e.cb != &Bridge_DataThunk || !e.owned) return false;
             const auto* r = static_cast<const CRegistration*>(e.context);
             return r->cb == cb && r->context == context;

@@ -5,6 +5,10 @@
 #include "QueltoWrapperPrivate.h"
 #include "Quelto_DaqSystem.h"
 
+#include <memory>
+
 struct QueltoCApiAccess {
-    static Entry::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
+    // A shared reference: a callback waited for by a removal may destroy the
+    // handle, and with it the facade's own reference.
+    static std::shared_ptr<Entry::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
 };

@@ -28,7 +28,7 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterBlockCallback(void* bridge, Qu
         auto registration =
             std::make_shared<Entry::BlockCallbackRegistration>(Entry::BlockCallbackRegistration{cb, context});
         void* listenerContext = registration.get();
-        QueltoCApiAccess::Table(Facade(bridge)).Add(&Entry::Bridge_BlockCallbackThunk, listenerContext,
+        QueltoCApiAccess::Table(Facade(bridge))->Add(&Entry::Bridge_BlockCallbackThunk, listenerContext,
                                                     std::move(registration));
     });
 }
@@ -37,7 +37,8 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterBlockCallback(void* bridge, 
                                                                   void* context) {
     Contain("Quelto_Bridge_UnregisterBlockCallback", [&] {
         if (!bridge) return;
-        QueltoCApiAccess::Table(Facade(bridge)).RemoveFirst([&](const Entry::ListenerEntry& e) {
+        const auto table = QueltoCApiAccess::Table(Facade(bridge));
+        table->RemoveFirst([&](const Entry::ListenerEntry& e) {
             if (e.cb != &Entry::Bridge_BlockCallbackThunk || !e.owned) return false;
             const auto* r = static_cast<const Entry::BlockCallbackRegistration*>(e.context);
             return r->cb == cb && r->context == context;

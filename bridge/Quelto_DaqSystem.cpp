@@ -12,20 +12,29 @@ Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
     static_assert(offsetof(Quelto_DaqSystem, impl) == 0 && offsetof(Quelto_DaqSystem, listeners) == 8,
                   "Quelto_DaqSystem layout");
     static_assert(offsetof(Listener, cb) == 0 && offsetof(Listener, context) == 8, "Listener layout");
-    auto owned = std::make_unique<QueltoWrapperPrivate>();
-    owned->table = std::make_shared<Entry::ListenerTable>(&listeners);
-    owned->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
-        D::QueltoAssemblyName, Quelto::DaqSystemClass);
+    // `impl` is complete before the worker starts: an event queued early
+    // (a device streaming at once) is delivered to a whole facade.
+    impl = new QueltoWrapperPrivate();
     try {
-        owned->eventBridge = std::make_shared<QueltoManagedBridge>(this);
-        owned->daqSystem->add_DataAvailable(owned->eventBridge->Handler());
-        owned->eventBridge->StartProcessing();
+        impl->table = std::make_shared<Entry::ListenerTable>(&listeners);
+        impl->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
+            D::QueltoAssemblyName, Quelto::DaqSystemClass);
+        impl->eventBridge = std::make_shared<QueltoManagedBridge>(this);
+        impl->daqSystem->add_DataAvailable(impl->eventBridge->Handler());
+        impl->eventBridge->StartProcessing();
     } catch (...) {
-        if (owned->eventBridge) owned->eventBridge->StopProcessing();
-        owned->daqSystem->Dispose();
+        if (impl->eventBridge) impl->eventBridge->StopProcessing();
+        if (impl->daqSystem) {
+            try {
+                impl->daqSystem->Dispose();
+            } catch (...) {
+                // The first failure is the one reported.
+            }
+        }
+        delete impl;
+        impl = nullptr;
         throw;
     }
-    impl = owned.release();
 }
 
 Quelto_DaqSystem::Quelto_DaqSystem(const Quelto_DaqSystem&) : impl(nullptr) {
@@ -43,8 +52,12 @@ Quelto_DaqSystem& Quelto_DaqSystem::operator=(const Quelto_DaqSystem& other) {
 
 Quelto_DaqSystem::~Quelto_DaqSystem() {
     if (!impl) return;
-    impl->table->Close();
+    // The block being delivered reaches every listener first; from inside a
+    // listener (of this facade, or of one this destruction would wait for in
+    // a cycle) the stop does not wait, and closing the table skips the
+    // listeners after the running one.
     if (impl->eventBridge) impl->eventBridge->StopProcessing();
+    impl->table->Close();
     impl->eventBridge.reset();
     if (impl->daqSystem) {
         try {

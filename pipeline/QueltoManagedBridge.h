@@ -2,7 +2,12 @@
 // and delivers them, flattened, to the facade on a worker thread of its own.
 //
 // Queue: unbounded, first in first out; nothing is dropped or merged while
-// the bridge lives. The device thread only appends.
+// the bridge lives. The device thread only appends, and wakes the worker
+// only when it sleeps (one wake-up per sleep, no system call while the
+// worker is busy).
+//
+// A backlog is reported on the debug trace: once when the oldest waiting
+// block has waited 1 s, once at 10 s, and once more when the queue drains.
 #pragma once
 
 #include "ArrivalClock.h"
@@ -11,6 +16,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -24,8 +30,17 @@ class Quelto_DaqSystem;
 class QueltoManagedBridge : public std::enable_shared_from_this<QueltoManagedBridge> {
 public:
     using EventArgs = Quelto::Common::Definitions::DataAvailableEventArgs;
+    using Clock = int64_t (*)();  // nanoseconds of a monotonic clock
 
-    explicit QueltoManagedBridge(Quelto_DaqSystem* owner);
+    // One waiting block: the SDK's event and what the device thread noted
+    // when it arrived.
+    struct QueuedEvent {
+        Runtime::Ref<EventArgs> event;
+        int64_t arrivalNs = 0;          // on `Clock`, for the backlog report
+        Pipeline::ArrivalStamp arrival;  // sequence and clock readings for the host
+    };
+
+    explicit QueltoManagedBridge(Quelto_DaqSystem* owner, Clock clock = nullptr);
     ~QueltoManagedBridge();
     QueltoManagedBridge(const QueltoManagedBridge&) = delete;
     QueltoManagedBridge& operator=(const QueltoManagedBridge&) = delete;
@@ -35,10 +50,13 @@ public:
     void OnDataAvailable(const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e);
     // Starts the worker unless it runs. Queued events are delivered first.
     void StartProcessing();
-    // Lets a delivery in progress finish, then ends the worker; the queue is
-    // kept. On the worker itself (a listener destroying its facade) it does
-    // not wait: the worker ends after the current listener returns.
-    void StopProcessing();
+    // Lets a delivery in progress finish (to every listener), then ends the
+    // worker; the queue is kept. True when it waited for the worker's end.
+    // It does not wait, and returns false, on the worker itself (a listener
+    // destroying its own facade) and when waiting would close a cycle of
+    // workers waiting for one another (listeners of two facades destroying
+    // each other's): that worker then ends after its current listener.
+    bool StopProcessing();
 
     // The subscription to hand to the device: holds the bridge weakly, so an
     // event raised after the bridge is gone is dropped, never delivered to
@@ -50,19 +68,24 @@ public:
     bool IsWorkerThread() const;
     std::size_t QueueLength() const;
 
+    // Waits at which the backlog is reported, in nanoseconds.
+    static constexpr int64_t kBacklogWarnNs[2] = {1'000'000'000, 10'000'000'000};
+
 private:
     void ProcessBufferLoop();
+    void ReportDrained(std::size_t peakBlocks, int64_t peakNs);
 
     Quelto_DaqSystem* const owner;
+    const Clock clock_;
     std::thread processingThread;
     bool running = false;
-    // One queued event with its arrival stamp.
-    struct Queued {
-        Runtime::Ref<EventArgs> e;
-        Pipeline::ArrivalStamp arrival;
-    };
-    std::deque<Queued> argsBuffer;
+    std::deque<QueuedEvent> argsBuffer;
     int64_t received = 0;  // events appended so far: the next sequence
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    // Guarded by mutex_.
+    bool workerAsleep_ = false;  // waiting on wake_ and not yet woken
+    int backlogLevel_ = 0;       // thresholds of kBacklogWarnNs passed since the last drain
+    std::size_t peakBlocks_ = 0;
+    int64_t peakNs_ = 0;
 };

@@ -23,6 +23,7 @@ case "$group" in
       python3-numpy        # Python binding
       python3-matplotlib   # Python binding: the drawing example
       libbenchmark-dev     # bench/: Google Benchmark
+      valgrind             # bench/: instructions per raise (callgrind, --raise-cost)
     ) ;;
   fuzz)
     packages=(clang libclang-rt-14-dev) ;;

@@ -20,7 +20,9 @@
  * The queue. Blocks wait for the worker in a queue without a bound: nothing
  *   is dropped or merged while the handle lives, so a callback slower than
  *   the device makes the queue (and the memory) grow until it catches up.
- *   A 100 ms block with every stream on holds about 78 KB.
+ *   A 100 ms block with every stream on holds about 78 KB. The debug trace
+ *   says so when the oldest waiting block has waited 1 s, again at 10 s,
+ *   and once more when the queue has drained.
  *
  * Callbacks. A callback runs on the worker thread. The record and every
  *   buffer it points to are valid only during the call: copy what you keep,
@@ -29,10 +31,13 @@
  *     block), unregistering (also itself; that does not wait) and Destroy
  *     (the worker then ends when the callback returns, and the later
  *     callbacks of that block are skipped) included;
- *   - on another handle, with one rule: Destroy, and Unregister of a
- *     callback that is running, wait for that handle's worker. Two
- *     callbacks that make such calls for each other's handles wait for each
- *     other forever.
+ *   - on another handle: Destroy waits for the block being delivered there
+ *     to reach every callback, except where that handle's worker is itself
+ *     waiting, directly or through other handles, for the calling callback
+ *     (two callbacks destroying each other's handles): that Destroy does not
+ *     wait and skips the later callbacks of that block, so neither hangs.
+ *     Unregister of a callback that is running waits for it: two callbacks
+ *     that unregister each other's running callbacks wait forever.
  *
  * Failures. No function lets an exception escape. A failure is written to
  *   the debug trace output and appended to the error log, the function
@@ -92,8 +97,8 @@ typedef void(QUELTO_CALL* Quelto_BlockCallback)(const Quelto_DataAvailableEventA
  * report is in the error log and Quelto_Bridge_GetLastError. */
 QUELTO_API void* QUELTO_CALL Quelto_Bridge_Create(void);
 
-/* Stops the worker and waits for it: a block being delivered finishes
- * first, blocks still queued are dropped. Then disposes the device and
+/* Stops the worker and waits for it: a block being delivered reaches every
+ * callback first, blocks still queued are dropped. Then disposes the device and
  * releases every registration (their contexts are the host's). Called from
  * one of the handle's own callbacks it does not wait: the worker ends when
  * that callback returns. NULL: nothing. */

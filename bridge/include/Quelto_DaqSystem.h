@@ -13,9 +13,16 @@
 // Listeners may call every member. On their own facade that includes adding
 // (the new listener gets the next block) and removing listeners (no wait)
 // and destroying the facade (the worker ends when the listener returns).
-// On another facade, destruction and the removal of a running listener
-// wait for that facade's worker: two listeners that do so for each other's
-// facades wait for each other forever.
+// On another facade, destruction waits for the block being delivered there
+// to reach every listener, except where that facade's worker is itself
+// waiting (directly or through other facades) for the calling listener:
+// then it does not wait (see the destructor), so listeners of two facades
+// may destroy each other's facades. The removal of a running listener of
+// another facade waits for it: two listeners that remove each other's
+// running listeners wait for each other forever.
+//
+// A slow host: the debug trace says so when the oldest waiting block has
+// waited 1 s, again at 10 s, and once more when the queue has drained.
 //
 // Failures: device, conversion and reader failures are thrown to the caller
 // as exceptions derived from std::exception (the runtime's exception types,
@@ -65,10 +72,15 @@ public:
     // does nothing).
     Quelto_DaqSystem(const Quelto_DaqSystem& other);
     Quelto_DaqSystem& operator=(const Quelto_DaqSystem& other);
-    // Stops the worker (a delivery in progress finishes first; queued blocks
-    // are dropped), then disposes the device. Called from inside one of this
-    // facade's own listeners, it does not wait for the worker: later
-    // listeners of that block are skipped and the worker ends on its own.
+    // Stops the worker, then disposes the device. From a host thread (or a
+    // listener of another facade) it waits for the block being delivered to
+    // reach every listener; queued blocks are dropped. It does not wait, and
+    // the listeners after the running one are skipped for that block, when
+    // called from inside one of this facade's own listeners, or when this
+    // facade's worker is itself waiting, directly or through other facades,
+    // for the calling thread (listeners of two facades destroying each
+    // other's: the destruction that would close the cycle does not wait; the
+    // skipped worker ends once its running listener returns).
     ~Quelto_DaqSystem();
 
     // Periods 1 to 3 pass unchanged; every other number starts with 0.

@@ -179,3 +179,28 @@ TEST(CApi, CallbackMayDestroyItsOwnHandle) {
     EXPECT_TRUE(ctx.done.load());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
+
+TEST(CApi, UnregisterWaitingForACallbackThatDestroysItsHandleReturnsSafely) {
+    struct Ctx {
+        void* bridge;
+        std::atomic<bool> entered{false}, destroyed{false};
+    };
+    static Ctx ctx;
+    ctx.bridge = Quelto_Bridge_Create();
+    ctx.entered = ctx.destroyed = false;
+    ASSERT_NE(ctx.bridge, nullptr);
+    auto cb = [](const Quelto_DataAvailableEventArgs_C*, void* c) {
+        auto* self = static_cast<Ctx*>(c);
+        if (self->entered.exchange(true)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the host waits in the removal
+        Quelto_Bridge_Destroy(self->bridge);
+        self->destroyed = true;
+    };
+    Quelto_Bridge_RegisterDataCallback(ctx.bridge, cb, &ctx);
+    ASSERT_TRUE(SimControl().RaiseEvent(std::make_shared<Quelto::Common::Definitions::DataAvailableEventArgs>()));
+    WaitUntil([&] { return ctx.entered.load(); });
+    ASSERT_TRUE(ctx.entered.load());
+    Quelto_Bridge_UnregisterDataCallback(ctx.bridge, cb, &ctx);  // waits for the call in progress
+    EXPECT_TRUE(ctx.destroyed.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
