@@ -58,10 +58,10 @@ protected:
 }  // namespace
 
 TEST_F(ErrorLog, ReportsFollowEachOtherWithTwoLineFeeds) {
-    ASSERT_EQ(Bridge::ErrorLogPath(), (dir_ / "LOG" / "ErrorLog.txt").string());
+    ASSERT_EQ(Entry::ErrorLogPath(), (dir_ / "LOG" / "ErrorLog.txt").string());
     fs::remove_all(dir_ / "LOG");  // made when missing
-    EXPECT_TRUE(Bridge::AppendToErrorLog("first"));
-    EXPECT_TRUE(Bridge::AppendToErrorLog(std::string(100000, 'x')));
+    EXPECT_TRUE(Entry::AppendToErrorLog("first"));
+    EXPECT_TRUE(Entry::AppendToErrorLog(std::string(100000, 'x')));
     EXPECT_EQ(ReadAll(LogFile()), "first\n\n" + std::string(100000, 'x') + "\n\n");
 }
 
@@ -69,7 +69,7 @@ TEST_F(ErrorLog, ReportsFollowEachOtherWithTwoLineFeeds) {
 
 TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
     ASSERT_EQ(mkfifo(LogFile().c_str(), 0600), 0);
-    auto append = std::async(std::launch::async, [] { return Bridge::AppendToErrorLog("report"); });
+    auto append = std::async(std::launch::async, [] { return Entry::AppendToErrorLog("report"); });
     if (append.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         // Stuck in open(): a reader lets it go, so that the test can end.
         const int reader = open(LogFile().c_str(), O_RDONLY | O_NONBLOCK);
@@ -85,7 +85,7 @@ TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
     // With a reader the FIFO is still no log: nothing is written into it.
     const int reader = open(LogFile().c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    EXPECT_FALSE(Bridge::AppendToErrorLog("report"));
+    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
     char byte;
     EXPECT_LE(read(reader, &byte, 1), 0);
     close(reader);
@@ -94,11 +94,11 @@ TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
 TEST_F(ErrorLog, ALinkAtTheLogIsNotFollowed) {
     const fs::path target = dir_ / "elsewhere.txt";
     fs::create_symlink(target, LogFile());  // dangling
-    EXPECT_FALSE(Bridge::AppendToErrorLog("report"));
+    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
     EXPECT_FALSE(fs::exists(target));
 
     std::ofstream(target) << "kept";
-    EXPECT_FALSE(Bridge::AppendToErrorLog("report"));
+    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
     EXPECT_EQ(ReadAll(target), "kept");
     EXPECT_TRUE(fs::is_symlink(LogFile()));
 }
@@ -115,7 +115,7 @@ TEST_F(ErrorLog, LongReportsOfSeveralProcessesNeverInterleave) {
         if (children[p] == 0) {
             const std::string text(length, static_cast<char>('a' + p));
             bool ok = true;
-            for (int r = 0; r < reports; ++r) ok = Bridge::AppendToErrorLog(text) && ok;
+            for (int r = 0; r < reports; ++r) ok = Entry::AppendToErrorLog(text) && ok;
             _exit(ok ? 0 : 1);
         }
     }
@@ -141,17 +141,17 @@ TEST_F(ErrorLog, LongReportsOfSeveralProcessesNeverInterleave) {
 // report, then refuses the rest. The part is taken back, so the next report
 // does not continue a cut one; the limit's signal does not end the process.
 TEST_F(ErrorLog, AReportThatDoesNotFitLeavesNoPart) {
-    ASSERT_TRUE(Bridge::AppendToErrorLog("first"));
+    ASSERT_TRUE(Entry::AppendToErrorLog("first"));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
     small.rlim_cur = fs::file_size(LogFile()) + 3000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = Bridge::AppendToErrorLog(std::string(10000, 'x'));
+    const bool written = Entry::AppendToErrorLog(std::string(10000, 'x'));
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadAll(LogFile()), "first\n\n");
-    ASSERT_TRUE(Bridge::AppendToErrorLog("second"));
+    ASSERT_TRUE(Entry::AppendToErrorLog("second"));
     EXPECT_EQ(ReadAll(LogFile()), "first\n\nsecond\n\n");
     sigset_t pending;
     sigemptyset(&pending);
