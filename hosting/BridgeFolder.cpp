@@ -1,5 +1,7 @@
 #include "BridgeFolder.h"
 
+#include "ManagedRuntime.h"
+
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -82,6 +84,8 @@ void SetupBridgeAssemblyResolve() {
         g_bridgeFolderClr = g_bridgeFolder;
     }
     std::call_once(g_subscribed, [] { Runtime::AppDomain::CurrentDomain().AddAssemblyResolve(&ResolveAssembly); });
+    // The managed runtime's own resolve handler, when it already runs.
+    Hosting::Managed::BridgeFolderChanged();
 }
 
 Runtime::AssemblyRef ResolveAssembly(const std::string& requestedFullName) {

@@ -167,6 +167,10 @@ public:
 // per event and never changes it afterwards.
 class DataAvailableEventArgs : public virtual Runtime::Object {
 public:
+    // Called once by the reader before the fields are read: an event of the
+    // managed backend reads its scalars and pins its arrays here.
+    virtual void Acquire() {}
+
     int32_t ScanNumber = 0;
     Runtime::ArrayRef<float, 2> EmgSamples;
     Runtime::ArrayRef<float, 3> ImuSamples;

@@ -1,6 +1,7 @@
 #include "QueltoManagedBridge.h"
 
 #include "EventFlattening.h"
+#include "ManagedRuntime.h"
 #include "Quelto_DaqSystem.h"
 
 #include <cstdio>
@@ -80,8 +81,10 @@ void QueltoManagedBridge::ProcessBufferLoop() {
         argsBuffer.pop_front();
         lock.unlock();
         try {
-            Quelto_DataAvailableEventArgs record = CopyEventArgs(Runtime::Deref(e));
+            Runtime::Deref(e).Acquire();
+            Quelto_DataAvailableEventArgs record = CopyEventArgs(*e);
             e.reset();
+            Hosting::Managed::CollectAfterBlock();
             owner->DaqDataAvailable(std::move(record));
         } catch (const Runtime::Exception& ex) {
             ReportWorkerFailure(ex.ToString());
