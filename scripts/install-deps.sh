@@ -21,7 +21,6 @@ case "$group" in
       python3-numpy        # Python binding
       python3-matplotlib   # Python binding: the drawing example
       libbenchmark-dev     # bench/: Google Benchmark
-      mono-runtime libmono-2.0-dev mono-mcs   # the managed backend and its tests
     ) ;;
   fuzz)
     packages=(clang libclang-rt-14-dev) ;;

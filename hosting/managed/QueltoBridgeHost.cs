@@ -300,7 +300,9 @@ static class Operations {
         if (type == typeof(double)) return d;
         if (type == typeof(float)) return (float)d;
         if (type.IsPrimitive || type.IsEnum) return Convert(i, type);
-        if (type.FullName == "System.Drawing.Color") return System.Drawing.Color.FromArgb((int)i);
+        if (type.FullName == "System.Drawing.Color") {
+            return type.GetMethod("FromArgb", new Type[] { typeof(int) }).Invoke(null, new object[] { (int)i });
+        }
         return Target(obj);
     }
 
@@ -314,8 +316,8 @@ static class Operations {
             value.I = (bool)v ? 1 : 0;
         } else if (v is Enum || v.GetType().IsPrimitive) {
             value.I = System.Convert.ToInt64(v, CultureInfo.InvariantCulture);
-        } else if (v is System.Drawing.Color) {
-            value.I = ((System.Drawing.Color)v).ToArgb();
+        } else if (v.GetType().FullName == "System.Drawing.Color") {
+            value.I = (int)v.GetType().GetMethod("ToArgb", Type.EmptyTypes).Invoke(v, null);
         } else {
             value.Obj = NewHandle(v);
         }
