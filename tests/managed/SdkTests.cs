@@ -34,6 +34,7 @@ static class SdkTests
                 Case("InjectedFailures", InjectedFailures),
                 Case("RaisedBlockArrivesExactly", RaisedBlockArrivesExactly),
                 Case("ArgumentFailures", ArgumentFailures) } },
+            { "exit", new[] { Case("LeavesLiveDevice", LeavesLiveDevice) } },
             { "config", new[] {
                 Case("ReadsCompleteFile", ReadsCompleteFile),
                 Case("ReadFailures", ReadFailures),
@@ -285,6 +286,15 @@ static class SdkTests
         Thread.Sleep(100);
         Check.Equal(0, after, "no block after Dispose");
         Check.Equal(live, Native.QueltoSimShim_ControlLiveDevices(), "device gone");
+    }
+
+    // The process ends with a device neither capturing nor disposed; the
+    // ctest timeout catches a hang at exit.
+    static void LeavesLiveDevice()
+    {
+        var device = new DaqSystem();
+        device.DataAvailable += (s, e) => { };
+        Check.Equal(DeviceState.Idle, device.State, "idle device");
     }
 
     // ------------------------------------------------------------ control

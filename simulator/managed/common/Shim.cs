@@ -21,7 +21,7 @@ namespace Quelto.Common.Native
         [DllImport(Library)] internal static extern int QueltoSimShim_DeviceState(IntPtr device, out int state);
         [DllImport(Library)] internal static extern int QueltoSimShim_DeviceVersion(IntPtr device, [Out] int[] version);
         [DllImport(Library)] internal static extern int QueltoSimShim_DeviceIsFast(IntPtr device);
-        [DllImport(Library)] internal static extern int QueltoSimShim_DeviceWaitBlock(IntPtr device, out IntPtr block);
+        [DllImport(Library)] internal static extern int QueltoSimShim_DeviceWaitBlock(IntPtr device, out IntPtr block, int timeout_ms);
         [DllImport(Library)] internal static extern void QueltoSimShim_DeviceBlockDone(IntPtr device);
 
         [DllImport(Library)] internal static extern int QueltoSimShim_BlockFieldId(byte[] name);

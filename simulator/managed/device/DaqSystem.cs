@@ -21,6 +21,10 @@ namespace Quelto
             public int Revision { get; private set; }
         }
 
+        // The event thread comes back to managed code this often, so that the
+        // runtime can end it at process exit.
+        private const int WaitSlice_ms = 100;
+
         private readonly object gate = new object();
         private readonly IntPtr device;
         private readonly bool fast;
@@ -137,8 +141,10 @@ namespace Quelto
         private void Run()
         {
             IntPtr block;
-            while (Shim.QueltoSimShim_DeviceWaitBlock(device, out block) == 1)
+            int status;
+            while ((status = Shim.QueltoSimShim_DeviceWaitBlock(device, out block, WaitSlice_ms)) != 0)
             {
+                if (status != 1) continue;
                 try
                 {
                     DataAvailableEventArgs e;

@@ -62,13 +62,16 @@ QUELTO_SIM_SHIM_API int QueltoSimShim_DeviceVersion(QueltoSimShim_Device* device
 /* Whether the device runs in fast mode (blocks paced by their release). */
 QUELTO_SIM_SHIM_API int QueltoSimShim_DeviceIsFast(QueltoSimShim_Device* device);
 
-/* The managed event thread: waits for the device's next event (only after
- * add_DataAvailable) and returns 1 with it, or 0 once the device is
- * disposed. The device thread waits until QueltoSimShim_DeviceBlockDone,
- * so the event's handlers run while the device waits, as on the native
- * device. Calls the thread id of QueltoSimShim_ControlEventThreadId this
- * thread's. */
-QUELTO_SIM_SHIM_API int QueltoSimShim_DeviceWaitBlock(QueltoSimShim_Device* device, QueltoSimShim_Block** block);
+/* The managed event thread: waits up to `timeout_ms` for the device's next
+ * event (there are events only after add_DataAvailable). Returns 1 with the
+ * event in `block`, 2 when the time ran out, 0 once the device is disposed.
+ * The device thread waits until QueltoSimShim_DeviceBlockDone, so the
+ * event's handlers run while the device waits, as on the native device.
+ * The first caller becomes the device's event thread
+ * (QueltoSimShim_ControlEventThreadId). Short timeouts let the runtime
+ * stop the thread at process exit. */
+QUELTO_SIM_SHIM_API int QueltoSimShim_DeviceWaitBlock(QueltoSimShim_Device* device, QueltoSimShim_Block** block,
+                                                      int32_t timeout_ms);
 QUELTO_SIM_SHIM_API void QueltoSimShim_DeviceBlockDone(QueltoSimShim_Device* device);
 
 /* ------------------------------------------------------------- blocks */

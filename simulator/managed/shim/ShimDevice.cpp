@@ -7,6 +7,8 @@
 #include "SimControlImpl.h"
 #include "SimulatedDaqSystem.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -237,7 +239,7 @@ int QueltoSimShim_DeviceVersion(QueltoSimShim_Device* d, int32_t version[4]) {
 
 int QueltoSimShim_DeviceIsFast(QueltoSimShim_Device* d) { return d->fast ? 1 : 0; }
 
-int QueltoSimShim_DeviceWaitBlock(QueltoSimShim_Device* d, QueltoSimShim_Block** block) {
+int QueltoSimShim_DeviceWaitBlock(QueltoSimShim_Device* d, QueltoSimShim_Block** block, int32_t timeout_ms) {
     std::unique_lock lock(d->mutex);
     if (d->eventThread.empty()) {
         std::ostringstream id;
@@ -248,7 +250,10 @@ int QueltoSimShim_DeviceWaitBlock(QueltoSimShim_Device* d, QueltoSimShim_Block**
 #endif
         d->eventThread = id.str();
     }
-    d->wake.wait(lock, [&] { return d->pending || d->closing; });
+    if (!d->wake.wait_for(lock, std::chrono::milliseconds(std::max(timeout_ms, 0)),
+                          [&] { return d->pending || d->closing; })) {
+        return 2;
+    }
     if (d->closing) return 0;
     *block = new QueltoSimShim_Block{std::move(d->pending)};
     d->pending.reset();
