@@ -1,5 +1,7 @@
 #include "AppDomain.h"
 
+#include "ManagedRuntime.h"
+
 #include <climits>
 
 #ifdef _WIN32
@@ -115,6 +117,15 @@ AssemblyRef AppDomain::LoadFrom(const std::string& path) {
         throw FileNotFoundException("Could not load file or assembly '" + path +
                                     "'. The system cannot find the file specified.");
     }
+    if (Hosting::Managed::IsCliAssembly(path)) {
+        auto assembly = std::make_shared<Assembly>();
+        assembly->location_ = path;
+        assembly->managed_ = true;
+        const std::string file = Path::FolderOf(path) == path ? path : path.substr(Path::FolderOf(path).size() + 1);
+        assembly->fullName_ = file.size() > 4 ? file.substr(0, file.size() - 4) : file;
+        assemblies_.push_back(assembly);
+        return assembly;
+    }
 #ifdef _WIN32
     const std::u16string wide = Text::FromUtf8(path);
     HMODULE handle = LoadLibraryExW(reinterpret_cast<LPCWSTR>(wide.c_str()), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -192,7 +203,9 @@ AssemblyRef AppDomain::Load(const std::string& fullName) {
 }
 
 Ref<Object> AppDomain::CreateInstance(const std::string& assemblyFullName, const std::string& className) {
-    return Load(assemblyFullName)->CreateInstance(className);
+    AssemblyRef assembly = Load(assemblyFullName);
+    if (assembly->IsManaged()) return Hosting::Managed::CreateInstance(assemblyFullName, className);
+    return assembly->CreateInstance(className);
 }
 
 }  // namespace Runtime

@@ -28,12 +28,15 @@ public:
     bool HasClass(const std::string& className) const { return classes_.count(className) != 0; }
     // Address of an exported symbol of the library, or null.
     void* GetExport(const char* name) const;
+    // A .NET assembly, served by the managed backend (ManagedRuntime.h).
+    bool IsManaged() const { return managed_; }
 
 private:
     friend class AppDomain;
     std::string fullName_;
     std::string location_;
     void* handle_ = nullptr;
+    bool managed_ = false;
     std::map<std::string, ClassFactory> classes_;
 };
 
@@ -56,7 +59,9 @@ public:
 
     // Loads the library at `path` (or returns it when already loaded from
     // there). Throws FileNotFoundException, BadImageFormatException or
-    // EntryPointNotFoundException naming the file and the reason.
+    // EntryPointNotFoundException naming the file and the reason. A .NET
+    // assembly is only recorded here: the managed runtime loads it, by its
+    // own rules and the bridge's resolve handler, when a class of it is made.
     AssemblyRef LoadFrom(const std::string& path);
 
     // Finds an assembly by full name: one already loaded with that simple

@@ -1,5 +1,7 @@
 #include "BridgeFolder.h"
 
+#include "ManagedRuntime.h"
+
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -102,6 +104,8 @@ void SetupBridgeAssemblyResolve() {
                 return folder.empty() ? folder : "'" + folder + "' (beside the bridge library)";
             });
     });
+    // The managed runtime's own resolve handler, when it already runs.
+    Hosting::Managed::BridgeFolderChanged();
 }
 
 Runtime::AssemblyRef ResolveAssembly(const std::string& requestedFullName) {

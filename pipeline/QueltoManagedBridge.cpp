@@ -1,6 +1,7 @@
 #include "QueltoManagedBridge.h"
 
 #include "EventFlattening.h"
+#include "ManagedRuntime.h"
 #include "Quelto_DaqSystem.h"
 
 #include <algorithm>
@@ -179,8 +180,10 @@ void QueltoManagedBridge::ProcessBufferLoop() {
                                     static_cast<int32_t>(std::min<std::size_t>(argsBuffer.size(), INT32_MAX)), 0};
         lock.unlock();
         try {
-            Quelto_DataAvailableEventArgs record = CopyEventArgs(Runtime::Deref(e));
+            Runtime::Deref(e).Acquire();
+            Quelto_DataAvailableEventArgs record = CopyEventArgs(*e);
             e.reset();
+            Hosting::Managed::CollectAfterBlock();
             owner->DeliverBlock(std::move(record), info);
         } catch (const Runtime::Exception& ex) {
             ReportWorkerFailure(ex.ToString());

@@ -10,4 +10,11 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target quelto_bench >/dev/null
-exec build/default/bin/quelto_bench "$@"
+build/default/bin/quelto_bench "$@"
+# The managed backend's figures (Mono), when it is built.
+if cmake --build --preset default -j "$(nproc)" --target quelto_bench_backends >/dev/null 2>&1; then
+  echo
+  quick=()
+  [[ " $* " == *" --quick "* ]] && quick=(--quick)
+  build/default/managed-fake/quelto_bench_backends "${quick[@]}"
+fi

@@ -24,6 +24,8 @@ case "$group" in
       python3-matplotlib   # Python binding: the drawing example
       libbenchmark-dev     # bench/: Google Benchmark
       valgrind             # bench/: instructions per raise (callgrind, --raise-cost)
+      mono-runtime libmono-2.0-dev mono-mcs  # the simulated SDK as managed assemblies
+      libmono-system-drawing4.0-cil          # its configuration colours (System.Drawing.Color)
     ) ;;
   fuzz)
     packages=(clang libclang-rt-14-dev) ;;

@@ -50,6 +50,9 @@ using String = std::optional<std::u16string>;
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message = {});
+    Exception(const Exception&) = default;
+    Exception& operator=(const Exception&) = default;
+    ~Exception() override = default;
     const char* what() const noexcept override { return message_.c_str(); }
 
     // Fully qualified type name, e.g. "System.ArgumentNullException".
@@ -58,7 +61,7 @@ public:
     const std::string& StackTrace() const noexcept { return stack_; }
 
     // "<type>: <message>" then the stack, one frame a line ("   at ...").
-    std::string ToString() const;
+    virtual std::string ToString() const;
 
 private:
     std::string message_;
@@ -137,8 +140,29 @@ public:
             n *= static_cast<std::size_t>(e);
         }
         size_ = n;
-        data_ = n ? std::make_unique<T[]>(n) : nullptr;
+        if (n) {
+            auto storage = std::make_shared<T[]>(n);
+            data_ = storage.get();
+            storage_ = std::move(storage);
+        }
     }
+
+    // An array over storage owned elsewhere (a managed array pinned by
+    // `keepAlive`): element writes reach that storage. `data` holds the
+    // product of the extents elements, or is null when that is 0.
+    static Ref<Array> View(T* data, const std::array<int32_t, Rank>& extents, std::shared_ptr<void> keepAlive) {
+        auto view = Ref<Array>(new Array(ViewTag{}));
+        std::size_t n = 1;
+        for (int32_t e : extents) n *= static_cast<std::size_t>(e < 0 ? 0 : e);
+        view->extents_ = extents;
+        view->size_ = n;
+        view->data_ = n ? data : nullptr;
+        view->storage_ = std::move(keepAlive);
+        return view;
+    }
+
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
 
     int32_t GetLength(int dimension) const {
         if (dimension < 0 || dimension >= Rank) throw IndexOutOfRangeException();
@@ -159,10 +183,12 @@ public:
     const T& operator[](int64_t i) const requires(Rank == 1) { return data_[Offset(i)]; }
 
     // Row-major storage, `Length()` elements (null when empty).
-    T* Data() noexcept { return data_.get(); }
-    const T* Data() const noexcept { return data_.get(); }
+    T* Data() noexcept { return data_; }
+    const T* Data() const noexcept { return data_; }
 
 private:
+    struct ViewTag {};
+    explicit Array(ViewTag) : extents_{} {}
     static ArgumentOutOfRangeException OverflowGuard() {
         return ArgumentOutOfRangeException("Array dimensions exceeded supported range.");
     }
@@ -180,7 +206,8 @@ private:
 
     std::array<int32_t, Rank> extents_;
     std::size_t size_ = 0;
-    std::unique_ptr<T[]> data_;
+    T* data_ = nullptr;
+    std::shared_ptr<void> storage_;
 };
 
 template <class T, int Rank = 1>

@@ -169,6 +169,10 @@ public:
 // The SDK makes a fresh object per event and never changes it afterwards.
 class DataAvailableEventArgs : public virtual Runtime::Object {
 public:
+    // Called once by the reader before the fields are read: an event of the
+    // managed backend reads its scalars and pins its arrays here.
+    virtual void Acquire() {}
+
 #define QUELTO_SDK_EVENT_ARRAY(name, element, rank, view) Runtime::ArrayRef<element, rank> name;
 #define QUELTO_SDK_EVENT_SCALAR(name, type) type name = 0;
 #define QUELTO_SDK_EVENT_FLAG(name) bool name = false;

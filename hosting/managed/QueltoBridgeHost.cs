@@ -1,0 +1,574 @@
+// The bridge's own managed side. Entered once per process through
+// Entry.Start; it hands the native side a table of function pointers for
+// every operation the bridge needs and binds to the SDK late, by the names
+// of its types and members. It references no SDK assembly.
+//
+// Every operation catches: a failure is kept for the calling thread and the
+// operation returns 1; the native side then asks for its text.
+using System;
+using System.Collections.Generic;
+using System.Globalization;
+using System.IO;
+using System.Reflection;
+using System.Runtime.InteropServices;
+using System.Threading;
+
+namespace QueltoBridgeHost {
+
+// Entry point and assembly resolver. Mentions no SDK type, so it loads
+// before any SDK assembly can be found.
+public static class Entry {
+    static string g_bridgeFolderClr;
+    static int subscribed;
+
+    // `argument`: the address of the native table, in hexadecimal.
+    public static int Start(string argument) {
+        try {
+            long address = long.Parse(argument, NumberStyles.HexNumber, CultureInfo.InvariantCulture);
+            Operations.Install(new IntPtr(address));
+            return 0;
+        } catch (Exception) {
+            return 1;
+        }
+    }
+
+    internal static void SetBridgeFolder(string folder) {
+        g_bridgeFolderClr = folder;
+        if (Interlocked.Exchange(ref subscribed, 1) == 0) {
+            AppDomain.CurrentDomain.AssemblyResolve += ResolveAssembly;
+        }
+    }
+
+    // "<bridge folder>/<first piece of the name>.dll", when that file exists.
+    public static Assembly ResolveAssembly(object sender, ResolveEventArgs args) {
+        string folder = g_bridgeFolderClr;
+        if (folder == null) return null;
+        string path = Path.Combine(folder, args.Name.Split(',')[0] + ".dll");
+        if (File.Exists(path)) return Assembly.LoadFrom(path);
+        return null;
+    }
+}
+
+// One value crossing to the native side.
+[StructLayout(LayoutKind.Sequential)]
+struct Value {
+    public long I;
+    public double D;
+    public IntPtr Obj;
+    public int IsNull;
+}
+
+// A pinned array: storage address and extents.
+[StructLayout(LayoutKind.Sequential)]
+struct PinnedArray {
+    public IntPtr Pin;
+    public IntPtr Data;
+    public int Rank;
+    public int ElementSize;
+    public int Length0, Length1, Length2;
+}
+
+static class Operations {
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate void TextSink(IntPtr context, int tag, IntPtr text, int length);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate void EventSink(IntPtr subscription, IntPtr eventArgs);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate void FailureSink(IntPtr text, int length);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int SetFolderFn([MarshalAs(UnmanagedType.LPWStr)] string folder);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int CreateFn([MarshalAs(UnmanagedType.LPWStr)] string assembly,
+                          [MarshalAs(UnmanagedType.LPWStr)] string className, out IntPtr handle);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int HandleFn(IntPtr handle);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int CallFn(IntPtr handle, [MarshalAs(UnmanagedType.LPWStr)] string iface,
+                        [MarshalAs(UnmanagedType.LPWStr)] string method, int shape, IntPtr objArg, int intArg,
+                        [MarshalAs(UnmanagedType.LPWStr)] string textArg, out IntPtr result);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int GetMemberFn(IntPtr handle, [MarshalAs(UnmanagedType.LPWStr)] string iface,
+                             [MarshalAs(UnmanagedType.LPWStr)] string name, out Value value);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int SetMemberFn(IntPtr handle, [MarshalAs(UnmanagedType.LPWStr)] string iface,
+                             [MarshalAs(UnmanagedType.LPWStr)] string name, long i, double d, IntPtr obj);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int PinFn(IntPtr array, out PinnedArray pinned);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int ContextFn(IntPtr handle, IntPtr context);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int SubscribeFn(IntPtr device, IntPtr subscription);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int ReadEventFn(IntPtr eventArgs, IntPtr scalars, IntPtr arrays);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int ReleasePinsFn(IntPtr arrays, int count);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int NoArgFn();
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int ElementFn(IntPtr array, int index, out Value value);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int SetElementFn(IntPtr array, int index, long i, double d, IntPtr obj);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int StringElementFn(IntPtr array, int index, IntPtr context);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int SetStringElementFn(IntPtr array, int index, [MarshalAs(UnmanagedType.LPWStr)] string text, int isNull);
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    delegate int HeapFn(out long bytes);
+
+    static TextSink textSink;
+    static EventSink eventSink;
+    static FailureSink failureSink;
+    // The delegates behind the table: kept alive for the life of the process.
+    static readonly List<Delegate> keepAlive = new List<Delegate>();
+
+    [ThreadStatic] static Exception lastFailure;
+
+    // Table layout (pointer-sized slots): three sinks given by the native
+    // side, then the operations in this order.
+    internal static void Install(IntPtr table) {
+        textSink = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 0), typeof(TextSink));
+        eventSink = (EventSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, IntPtr.Size), typeof(EventSink));
+        failureSink = (FailureSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 2 * IntPtr.Size), typeof(FailureSink));
+        Delegate[] ops = {
+            new SetFolderFn(SetBridgeFolder),
+            new CreateFn(Create),
+            new HandleFn(Release),
+            new CallFn(Call),
+            new GetMemberFn(GetMember),
+            new SetMemberFn(SetMember),
+            new PinFn(Pin),
+            new ContextFn(TakeFailure),
+            new SubscribeFn(Subscribe),
+            new ReadEventFn(ReadEvent),
+            new ReleasePinsFn(ReleasePins),
+            new NoArgFn(Collect),
+            new ElementFn(GetElement),
+            new SetElementFn(SetElement),
+            new StringElementFn(GetStringElement),
+            new SetStringElementFn(SetStringElement),
+            new NoArgFn(Nothing),
+            new HeapFn(HeapBytes),
+        };
+        int slot = 3;
+        foreach (Delegate d in ops) {
+            keepAlive.Add(d);
+            Marshal.WriteIntPtr(table, slot++ * IntPtr.Size, Marshal.GetFunctionPointerForDelegate(d));
+        }
+        AppDomain.CurrentDomain.UnhandledException += OnUnhandledException;
+    }
+
+    // An exception escaping a thread of the SDK: reported to the bridge.
+    static void OnUnhandledException(object sender, UnhandledExceptionEventArgs e) {
+        try {
+            SendText(e.ExceptionObject != null ? e.ExceptionObject.ToString() : "Unknown managed failure", null);
+        } catch (Exception) {
+        }
+    }
+
+    static unsafe void SendText(string text, IntPtr? context, int tag = 0) {
+        fixed (char* p = text) {
+            if (context.HasValue) {
+                textSink(context.Value, tag, (IntPtr)p, text.Length);
+            } else {
+                failureSink((IntPtr)p, text.Length);
+            }
+        }
+    }
+
+    static int Fail(Exception e) {
+        while (e is TargetInvocationException && e.InnerException != null) e = e.InnerException;
+        lastFailure = e;
+        return 1;
+    }
+
+    static object Target(IntPtr handle) {
+        return handle == IntPtr.Zero ? null : GCHandle.FromIntPtr(handle).Target;
+    }
+
+    static IntPtr NewHandle(object o) {
+        return o == null ? IntPtr.Zero : GCHandle.ToIntPtr(GCHandle.Alloc(o));
+    }
+
+    // ------------------------------------------------------------ operations
+
+    static int SetBridgeFolder(string folder) {
+        try {
+            Entry.SetBridgeFolder(folder);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int Create(string assembly, string className, out IntPtr handle) {
+        handle = IntPtr.Zero;
+        try {
+            Type type = LoadWithReferences(assembly).GetType(className, true);
+            handle = NewHandle(Activator.CreateInstance(type));
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static readonly Dictionary<string, Assembly> loaded = new Dictionary<string, Assembly>();
+
+    // The SDK assembly and the assemblies it references, loaded before any
+    // of its types: a missing one is reported as the runtime's own
+    // FileNotFoundException, not as a type that cannot be loaded.
+    static Assembly LoadWithReferences(string name) {
+        lock (loaded) {
+            Assembly a;
+            if (loaded.TryGetValue(name, out a)) return a;
+            a = Assembly.Load(name);
+            foreach (AssemblyName reference in a.GetReferencedAssemblies()) Assembly.Load(reference.FullName);
+            loaded[name] = a;
+            return a;
+        }
+    }
+
+    static int Release(IntPtr handle) {
+        try {
+            if (handle != IntPtr.Zero) GCHandle.FromIntPtr(handle).Free();
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static readonly Dictionary<string, MemberInfo> members = new Dictionary<string, MemberInfo>();
+
+    // A member of the interface named `iface` that `type` implements, or
+    // (iface null) a public field or property of the class itself.
+    static MemberInfo Member(Type type, string iface, string name, MemberTypes kind) {
+        string key = type.AssemblyQualifiedName + "|" + iface + "|" + name + "|" + (int)kind;
+        lock (members) {
+            MemberInfo found;
+            if (members.TryGetValue(key, out found)) return found;
+            Type owner = iface == null ? type : FindInterface(type, iface);
+            MemberInfo[] candidates = owner.GetMember(name, kind, BindingFlags.Public | BindingFlags.Instance);
+            if (candidates.Length == 0 && iface == null && kind == MemberTypes.Field) {
+                candidates = owner.GetMember(name, MemberTypes.Property, BindingFlags.Public | BindingFlags.Instance);
+            }
+            if (candidates.Length == 0) {
+                throw new MissingMemberException(owner.FullName, name);
+            }
+            members[key] = candidates[0];
+            return candidates[0];
+        }
+    }
+
+    static Type FindInterface(Type type, string iface) {
+        if (type.FullName == iface) return type;
+        foreach (Type t in type.GetInterfaces()) {
+            if (t.FullName == iface) return t;
+        }
+        throw new InvalidCastException("Unable to cast object of type '" + type.FullName + "' to type '" + iface + "'.");
+    }
+
+    // Argument shapes: 0 none, 1 number, 2 object, 3 object and number, 4 text.
+    static int Call(IntPtr handle, string iface, string method, int shape, IntPtr objArg, int intArg, string textArg,
+                    out IntPtr result) {
+        result = IntPtr.Zero;
+        try {
+            object target = Target(handle);
+            if (target == null) throw new NullReferenceException();
+            MethodInfo m = (MethodInfo)Member(target.GetType(), iface, method, MemberTypes.Method);
+            object[] args;
+            switch (shape) {
+            case 0: args = new object[0]; break;
+            case 1: args = new object[] { Convert(intArg, m.GetParameters()[0].ParameterType) }; break;
+            case 2: args = new object[] { Target(objArg) }; break;
+            case 3: args = new object[] { Target(objArg), intArg }; break;
+            default: args = new object[] { textArg }; break;
+            }
+            result = NewHandle(m.Invoke(target, args));
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static object Convert(long i, Type type) {
+        if (type.IsEnum) return Enum.ToObject(type, i);
+        if (type == typeof(bool)) return i != 0;
+        return System.Convert.ChangeType(i, type, CultureInfo.InvariantCulture);
+    }
+
+    static object Convert(long i, double d, IntPtr obj, Type type) {
+        if (type == typeof(double)) return d;
+        if (type == typeof(float)) return (float)d;
+        if (type.IsPrimitive || type.IsEnum) return Convert(i, type);
+        if (type.FullName == "System.Drawing.Color") {
+            return type.GetMethod("FromArgb", new Type[] { typeof(int) }).Invoke(null, new object[] { (int)i });
+        }
+        return Target(obj);
+    }
+
+    static void Store(object v, out Value value) {
+        value = new Value();
+        if (v == null) {
+            value.IsNull = 1;
+        } else if (v is double || v is float) {
+            value.D = System.Convert.ToDouble(v, CultureInfo.InvariantCulture);
+        } else if (v is bool) {
+            value.I = (bool)v ? 1 : 0;
+        } else if (v is Enum || v.GetType().IsPrimitive) {
+            value.I = System.Convert.ToInt64(v, CultureInfo.InvariantCulture);
+        } else if (v.GetType().FullName == "System.Drawing.Color") {
+            value.I = (int)v.GetType().GetMethod("ToArgb", Type.EmptyTypes).Invoke(v, null);
+        } else {
+            value.Obj = NewHandle(v);
+        }
+    }
+
+    static int GetMember(IntPtr handle, string iface, string name, out Value value) {
+        value = new Value();
+        try {
+            object target = Target(handle);
+            if (target == null) throw new NullReferenceException();
+            MemberInfo m = Member(target.GetType(), iface, name, iface == null ? MemberTypes.Field : MemberTypes.Property);
+            FieldInfo f = m as FieldInfo;
+            Store(f != null ? f.GetValue(target) : ((PropertyInfo)m).GetValue(target, null), out value);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int SetMember(IntPtr handle, string iface, string name, long i, double d, IntPtr obj) {
+        try {
+            object target = Target(handle);
+            if (target == null) throw new NullReferenceException();
+            MemberInfo m = Member(target.GetType(), iface, name, iface == null ? MemberTypes.Field : MemberTypes.Property);
+            FieldInfo f = m as FieldInfo;
+            if (f != null) {
+                f.SetValue(target, Convert(i, d, obj, f.FieldType));
+            } else {
+                PropertyInfo p = (PropertyInfo)m;
+                p.SetValue(target, Convert(i, d, obj, p.PropertyType), null);
+            }
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static void PinInto(Array a, ref PinnedArray pinned) {
+        pinned = new PinnedArray();
+        if (a == null) return;
+        pinned.Rank = a.Rank;
+        Type e = a.GetType().GetElementType();
+        if (e.IsEnum) e = Enum.GetUnderlyingType(e);
+        pinned.ElementSize = e == typeof(bool) ? 1 : e == typeof(char) ? 2 : e.IsPrimitive ? Marshal.SizeOf(e) : 0;
+        pinned.Length0 = a.GetLength(0);
+        pinned.Length1 = a.Rank > 1 ? a.GetLength(1) : 1;
+        pinned.Length2 = a.Rank > 2 ? a.GetLength(2) : 1;
+        Type element = a.GetType().GetElementType();
+        if (!element.IsPrimitive && !element.IsEnum) pinned.ElementSize = 0;  // extents only
+        if (a.Length == 0 || pinned.ElementSize == 0) return;
+        GCHandle pin = GCHandle.Alloc(a, GCHandleType.Pinned);
+        pinned.Pin = GCHandle.ToIntPtr(pin);
+        pinned.Data = pin.AddrOfPinnedObject();
+    }
+
+    static int Pin(IntPtr array, out PinnedArray pinned) {
+        pinned = new PinnedArray();
+        try {
+            Array a = Target(array) as Array;
+            if (a == null) throw new InvalidCastException("The object is not an array.");
+            PinInto(a, ref pinned);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    // Text of the calling thread's last failure: type name (tag 0), message
+    // (1) and the full text form (2).
+    static int TakeFailure(IntPtr unused, IntPtr context) {
+        try {
+            Exception e = lastFailure;
+            lastFailure = null;
+            if (e == null) return 0;
+            SendText(e.GetType().FullName, context, 0);
+            SendText(e.Message ?? "", context, 1);
+            SendText(e.ToString(), context, 2);
+            return 0;
+        } catch (Exception) {
+            return 1;
+        }
+    }
+
+    // Forwards DataAvailable: only a handle to the event object goes on.
+    sealed class Subscription {
+        readonly IntPtr token;
+        public Subscription(IntPtr token) { this.token = token; }
+        public void Handle(object sender, EventArgs e) {
+            IntPtr h = IntPtr.Zero;
+            try {
+                h = NewHandle(e);
+                eventSink(token, h);
+            } catch (Exception ex) {
+                if (h != IntPtr.Zero) GCHandle.FromIntPtr(h).Free();
+                try { SendText(ex.ToString(), null); } catch (Exception) { }
+            }
+        }
+    }
+
+    static int Subscribe(IntPtr device, IntPtr subscription) {
+        try {
+            object target = Target(device);
+            if (target == null) throw new NullReferenceException();
+            EventInfo ev = FindInterface(target.GetType(), "Quelto.Interfaces.IDaqSystem").GetEvent("DataAvailable");
+            if (ev == null) throw new MissingMemberException("Quelto.Interfaces.IDaqSystem", "DataAvailable");
+            Delegate handler = Delegate.CreateDelegate(ev.EventHandlerType, new Subscription(subscription),
+                                                       typeof(Subscription).GetMethod("Handle"));
+            ev.AddEventHandler(target, handler);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    // Field order of one block, as the native side reads it.
+    static readonly string[] scalarNames = {
+        "ScanNumber", "RemoteControlState", "StartTriggerDetected", "StopTriggerDetected", "StartTriggerScan",
+        "StopTriggerScan", "StartInsoleTriggerDetected", "StopInsoleTriggerDetected", "StartInsoleTriggerScan",
+        "StopInsoleTriggerScan", "StartInsoleImuTriggerDetected", "StopInsoleImuTriggerDetected",
+        "StartInsoleImuTriggerScan", "StopInsoleImuTriggerScan", "StartAnalogTriggerDetected",
+        "StopAnalogTriggerDetected", "StartAnalogTriggerScan", "StopAnalogTriggerScan", "DataTransferRate",
+        "UsbLostPackets", "UsbLowPerformance", "InsoleScanNumber", "InsoleImuScanNumber" };
+    static readonly string[] arrayNames = {
+        "EmgSamples", "ImuSamples", "AccelerometerSamples", "GyroscopeSamples", "MagnetometerSamples", "SyncSamples",
+        "SensorStates", "FootSwSamples", "FootSwRawSamples", "FootSwSensorStates", "RemoteControlEvents",
+        "AnalogSamples", "AnalogStates", "InsoleSamples", "InsoleImuSamples", "InsoleAccelerometerSamples",
+        "InsoleGyroscopeSamples", "InsoleStates" };
+
+    sealed class EventLayout {
+        public FieldInfo[] Scalars, Arrays;
+    }
+    static readonly Dictionary<Type, EventLayout> layouts = new Dictionary<Type, EventLayout>();
+
+    static EventLayout LayoutOf(Type type) {
+        lock (layouts) {
+            EventLayout l;
+            if (layouts.TryGetValue(type, out l)) return l;
+            l = new EventLayout { Scalars = new FieldInfo[scalarNames.Length], Arrays = new FieldInfo[arrayNames.Length] };
+            for (int k = 0; k < scalarNames.Length; ++k) l.Scalars[k] = type.GetField(scalarNames[k]);
+            for (int k = 0; k < arrayNames.Length; ++k) l.Arrays[k] = type.GetField(arrayNames[k]);
+            layouts[type] = l;
+            return l;
+        }
+    }
+
+    // Writes the scalars (64-bit each) and pins every array of one block;
+    // missing fields read as zero and null arrays.
+    static int ReadEvent(IntPtr eventArgs, IntPtr scalars, IntPtr arrays) {
+        try {
+            object e = Target(eventArgs);
+            if (e == null) throw new NullReferenceException();
+            EventLayout l = LayoutOf(e.GetType());
+            for (int k = 0; k < l.Scalars.Length; ++k) {
+                long v = 0;
+                if (l.Scalars[k] != null) {
+                    object o = l.Scalars[k].GetValue(e);
+                    v = o is bool ? ((bool)o ? 1 : 0) : System.Convert.ToInt64(o, CultureInfo.InvariantCulture);
+                }
+                Marshal.WriteInt64(scalars, k * 8, v);
+            }
+            int size = Marshal.SizeOf(typeof(PinnedArray));
+            for (int k = 0; k < l.Arrays.Length; ++k) {
+                PinnedArray p = new PinnedArray();
+                if (l.Arrays[k] != null) PinInto(l.Arrays[k].GetValue(e) as Array, ref p);
+                Marshal.StructureToPtr(p, new IntPtr(arrays.ToInt64() + k * size), false);
+            }
+            return 0;
+        } catch (Exception ex) {
+            ReleasePins(arrays, arrayNames.Length);
+            return Fail(ex);
+        }
+    }
+
+    static int ReleasePins(IntPtr arrays, int count) {
+        try {
+            int size = Marshal.SizeOf(typeof(PinnedArray));
+            for (int k = 0; k < count; ++k) {
+                IntPtr slot = new IntPtr(arrays.ToInt64() + k * size);
+                IntPtr pin = Marshal.ReadIntPtr(slot);
+                if (pin != IntPtr.Zero) {
+                    GCHandle.FromIntPtr(pin).Free();
+                    Marshal.WriteIntPtr(slot, IntPtr.Zero);
+                }
+            }
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int Collect() {
+        try {
+            GC.Collect();
+            GC.WaitForPendingFinalizers();
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int GetElement(IntPtr array, int index, out Value value) {
+        value = new Value();
+        try {
+            Array a = (Array)Target(array);
+            Store(a.GetValue(index), out value);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int SetElement(IntPtr array, int index, long i, double d, IntPtr obj) {
+        try {
+            Array a = (Array)Target(array);
+            a.SetValue(Convert(i, d, obj, a.GetType().GetElementType()), index);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    // Sends element `index` of a string array as tag 0, or tag 1 for null.
+    static int GetStringElement(IntPtr array, int index, IntPtr context) {
+        try {
+            string s = (string)((Array)Target(array)).GetValue(index);
+            SendText(s ?? "", context, s == null ? 1 : 0);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int SetStringElement(IntPtr array, int index, string text, int isNull) {
+        try {
+            ((Array)Target(array)).SetValue(isNull != 0 ? null : text, index);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+
+    static int Nothing() { return 0; }
+
+    static int HeapBytes(out long bytes) {
+        bytes = 0;
+        try {
+            bytes = GC.GetTotalMemory(false);
+            return 0;
+        } catch (Exception e) {
+            return Fail(e);
+        }
+    }
+}
+}

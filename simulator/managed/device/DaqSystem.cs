@@ -1,0 +1,171 @@
+using System;
+using System.Threading;
+using Quelto.Common.Definitions;
+using Quelto.Common.Native;
+using Quelto.Interfaces;
+
+namespace Quelto
+{
+    // The simulated device (the native one, through the shim): same states,
+    // blocks and settings (QUELTO_SIM_SEED, QUELTO_SIM_MODE,
+    // QUELTO_SIM_PLAYBACK, QUELTO_SIM_RXCONFIG). DataAvailable is raised on
+    // the device's own background thread; the device waits for its handlers.
+    public class DaqSystem : IDaqSystem
+    {
+        private sealed class ExtVersion : IExtVersion
+        {
+            internal ExtVersion(int[] v) { Major = v[0]; Minor = v[1]; Build = v[2]; Revision = v[3]; }
+            public int Major { get; private set; }
+            public int Minor { get; private set; }
+            public int Build { get; private set; }
+            public int Revision { get; private set; }
+        }
+
+        // The event thread comes back to managed code this often, so that the
+        // runtime can end it at process exit.
+        private const int WaitSlice_ms = 100;
+
+        private readonly object gate = new object();
+        private readonly IntPtr device;
+        private readonly bool fast;
+        private readonly Thread thread;
+        private DataAvailableEventHandler handlers;
+        private bool disposed;
+
+        public DaqSystem()
+        {
+            Shim.Check(Shim.QueltoSimShim_DeviceCreate(out device));
+            fast = Shim.QueltoSimShim_DeviceIsFast(device) != 0;
+            thread = new Thread(Run) { IsBackground = true, Name = "Quelto.DaqSystem events" };
+            thread.Start();
+        }
+
+        public event DataAvailableEventHandler DataAvailable
+        {
+            add
+            {
+                lock (gate)
+                {
+                    Call("add_DataAvailable", 0);
+                    handlers += value;
+                }
+            }
+            remove
+            {
+                lock (gate) handlers -= value;
+            }
+        }
+
+        public void StartCapturing(DataAvailableEventPeriod period) { Call("StartCapturing", (int)period); }
+        public void StopCapturing() { Call("StopCapturing", 0); }
+        public void GenerateInternalStartTrigger() { Call("GenerateInternalStartTrigger", 0); }
+        public void GenerateInternalStopTrigger() { Call("GenerateInternalStopTrigger", 0); }
+        public void UpdateDisplay() { Call("UpdateDisplay", 0); }
+        public void QL_SaveCurrentRxConfiguration() { Call("QL_SaveCurrentRxConfiguration", 0); }
+        public void CalibrateSensorImuOffset(int sensor) { Call("CalibrateSensorImuOffset", sensor); }
+        public void CalibrateGyroscopeOffset(int sensor) { Call("CalibrateGyroscopeOffset", sensor); }
+        public void DetectAccelerometerOffset(int sensor) { Call("DetectAccelerometerOffset", sensor); }
+        public void QL_CalibrateEmgOffset(int sensor) { Call("QL_CalibrateEmgOffset", sensor); }
+
+        public void ConfigureCapture(ICaptureConfiguration configuration)
+        {
+            IntPtr native = configuration == null ? IntPtr.Zero : NativeObjects.FromCapture(configuration);
+            try
+            {
+                Shim.Check(Shim.QueltoSimShim_DeviceConfigureCapture(device, native));
+            }
+            finally
+            {
+                if (native != IntPtr.Zero) Shim.QueltoSimShim_ObjectFree(native);
+            }
+        }
+
+        public void ConfigureSensor(ISensorConfiguration configuration, int sensor)
+        {
+            IntPtr native = configuration == null ? IntPtr.Zero : NativeObjects.FromSensor(configuration);
+            try
+            {
+                Shim.Check(Shim.QueltoSimShim_DeviceConfigureSensor(device, native, sensor));
+            }
+            finally
+            {
+                if (native != IntPtr.Zero) Shim.QueltoSimShim_ObjectFree(native);
+            }
+        }
+
+        public DeviceState State
+        {
+            get
+            {
+                int state;
+                Shim.Check(Shim.QueltoSimShim_DeviceState(device, out state));
+                return (DeviceState)state;
+            }
+        }
+
+        public IExtVersion SoftwareVersion
+        {
+            get
+            {
+                int[] v = new int[4];
+                Shim.Check(Shim.QueltoSimShim_DeviceVersion(device, v));
+                return new ExtVersion(v);
+            }
+        }
+
+        // Stops the device and its thread; a second call does nothing. From a
+        // DataAvailable handler the thread ends once the handlers return.
+        // Later calls reach the disposed device, as on the native SDK.
+        public void Dispose()
+        {
+            lock (gate)
+            {
+                if (disposed) return;
+                disposed = true;
+            }
+            Shim.Check(Shim.QueltoSimShim_DeviceDispose(device));
+            if (Thread.CurrentThread != thread) thread.Join();
+        }
+
+        // Only once the event thread has ended (it holds this object).
+        ~DaqSystem()
+        {
+            Shim.QueltoSimShim_DeviceFree(device);
+        }
+
+        private void Call(string member, int argument)
+        {
+            Shim.Check(Shim.QueltoSimShim_DeviceCall(device, Shim.Utf8(member), argument));
+        }
+
+        private void Run()
+        {
+            IntPtr block;
+            int status;
+            while ((status = Shim.QueltoSimShim_DeviceWaitBlock(device, out block, WaitSlice_ms)) != 0)
+            {
+                if (status != 1) continue;
+                try
+                {
+                    DataAvailableEventArgs e;
+                    try
+                    {
+                        e = NativeBlocks.ToManaged(block);
+                    }
+                    finally
+                    {
+                        if (!fast) Shim.QueltoSimShim_BlockFree(block);
+                    }
+                    if (fast) e.NativeBlock = new NativeBlockHandle(block);
+                    DataAvailableEventHandler h;
+                    lock (gate) h = handlers;
+                    if (h != null) h(this, e);
+                }
+                finally
+                {
+                    Shim.QueltoSimShim_DeviceBlockDone(device);
+                }
+            }
+        }
+    }
+}

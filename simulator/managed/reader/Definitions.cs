@@ -1,0 +1,5 @@
+namespace PellimorCfgReader.Definitions
+{
+    public enum ChannelType { }
+    public enum ChannelSide { }
+}

@@ -1,0 +1,307 @@
+// The managed backend against the small test SDK assemblies that sit, with
+// the helper assembly, beside this program (the "bridge folder" of a test
+// that links the bridge's objects).
+#include "AppDomain.h"
+#include "BridgeFolder.h"
+#include "ManagedRuntime.h"
+#include "QueltoBridge.h"
+#include "Quelto_ConfigurationHelpers.h"
+#include "Quelto_DaqSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace D = Quelto::Common::Definitions;
+using Hosting::Managed::ManagedException;
+
+// Environment of the test SDK, restored at scope end.
+struct Env {
+    std::string name;
+    Env(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
+    ~Env() { unsetenv(name.c_str()); }
+};
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+struct Blocks {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<Quelto_DataAvailableEventArgs> seen;
+    static void Listen(Quelto_DataAvailableEventArgs arg, void* context) {
+        auto* self = static_cast<Blocks*>(context);
+        std::lock_guard lock(self->m);
+        self->seen.push_back(std::move(arg));
+        self->cv.notify_all();
+    }
+    bool WaitFor(std::size_t n, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, timeout, [&] { return seen.size() >= n; });
+    }
+};
+
+class ManagedBackend : public ::testing::Test {
+protected:
+    void SetUp() override { SetupBridgeAssemblyResolve(); }
+};
+
+TEST_F(ManagedBackend, CliAssemblySelectsTheManagedBackendAndMakesObjectsByClassName) {
+    const std::string folder = Hosting::BridgeFolder();
+    EXPECT_TRUE(Hosting::Managed::IsCliAssembly(folder + "/Quelto.dll"));
+    EXPECT_TRUE(Hosting::Managed::IsCliAssembly(folder + "/QueltoBridgeHost.dll"));
+    EXPECT_FALSE(Hosting::Managed::IsCliAssembly(folder + "/managed_backend"));  // an ELF file
+    EXPECT_FALSE(Hosting::Managed::IsCliAssembly(folder + "/no-such-file.dll"));
+
+    auto device = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
+        D::QueltoAssemblyName, Quelto::DaqSystemClass);
+    EXPECT_TRUE(Runtime::AppDomain::CurrentDomain().Load(D::QueltoAssemblyName)->IsManaged());
+    EXPECT_TRUE(Hosting::Managed::Running());
+    EXPECT_EQ(device->get_State(), D::DeviceState::Idle);
+    auto version = device->get_SoftwareVersion();
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->get_Major(), 4);
+    EXPECT_EQ(version->get_Minor(), 2);
+    EXPECT_EQ(version->get_Build(), 17);
+    EXPECT_EQ(version->get_Revision(), 3);
+    device->Dispose();
+    EXPECT_EQ(device->get_State(), D::DeviceState::Disposed);
+}
+
+TEST_F(ManagedBackend, CaptureAndSensorConfigurationsRoundTripThroughManagedObjects) {
+    Quelto_CaptureConfiguration in;
+    std::memset(&in, 0, sizeof in);
+    in.ExternalTriggerEnabled = 1;
+    in.ExternalTriggerActiveLevel = -7;
+    in.ExternalEventActiveLevel = 1234567;
+    in.EMG_AcqXType = static_cast<decltype(in.EMG_AcqXType)>(2);
+    in.EnabledInsole[1] = 1;
+    in.EnabledAnalogChannel[0] = 1;
+    in.EnabledAnalogChannel[31] = 1;
+    in.Analog_ChannelDelay_ms = 4000000000u;
+    in.FootSwATransducerEnabled.T_5 = 1;
+    in.FootSwBTransducerThreshold.T_T = 0.125;
+    auto managed = Quelto_CaptureConfigurationHelper::ToManaged(in);
+    Quelto_CaptureConfiguration out = Quelto_CaptureConfigurationHelper::ToNative(managed);
+    EXPECT_EQ(std::memcmp(&in, &out, sizeof in), 0);
+    EXPECT_EQ(managed->get_EnabledAnalogChannel()->Length(), 32u);
+
+    Quelto_SensorConfiguration sensor{};
+    sensor.SensorMode = static_cast<decltype(sensor.SensorMode)>(3);
+    auto managedSensor = Quelto_SensorConfigurationHelper::ToManaged(sensor);
+    EXPECT_EQ(static_cast<int>(managedSensor->get_SensorMode()), 3);
+}
+
+TEST_F(ManagedBackend, FacadeForwardsCallsAndConfigurations) {
+    Quelto_DaqSystem facade;
+    EXPECT_EQ(facade.GetdeviceState(), 1);
+    Quelto_SoftwareVersion v = facade.SoftwareVersion();
+    EXPECT_EQ(v.Major * 1000 + v.Minor * 100 + v.Build, 4217);
+    // The test device reads Configured only when the second insole's flag,
+    // written natively into the managed array, arrived.
+    Quelto_CaptureConfiguration c;
+    std::memset(&c, 0, sizeof c);
+    facade.ConfigureCapture(c);
+    EXPECT_EQ(facade.GetdeviceState(), 1);
+    c.EnabledInsole[1] = 1;
+    facade.ConfigureCapture(c);
+    EXPECT_EQ(facade.GetdeviceState(), 2);
+    Quelto_SensorConfiguration s{};
+    facade.ConfigureSensor(s, -1);  // all sensors
+    facade.CalibrateEMGOffset(3);
+    facade.GenerateInternalStartTrigger();
+    facade.SaveCurrentRxConfiguration();
+}
+
+TEST_F(ManagedBackend, ManagedFailureKeepsTypeMessageAndFullText) {
+    Env throwing("QUELTO_FAKE_THROW", "CalibrateGyroscopeOffset");
+    Quelto_DaqSystem facade;
+    try {
+        facade.CalibrateGyroscopeOffset(40);
+        FAIL() << "no exception";
+    } catch (const Runtime::Exception& e) {
+        EXPECT_STREQ(e.TypeName(), "System.ArgumentOutOfRangeException");
+        EXPECT_NE(e.Message().find("Sensor number must be 0 to 35."), std::string::npos) << e.Message();
+        const std::string text = e.ToString();
+        EXPECT_EQ(text.rfind("System.ArgumentOutOfRangeException: Sensor number must be 0 to 35.", 0), 0u) << text;
+        EXPECT_NE(text.find("sensor"), std::string::npos) << text;
+        EXPECT_NE(text.find("at Quelto.DaqSystem.CalibrateGyroscopeOffset"), std::string::npos) << text;
+    }
+    // The device goes on working after a failure.
+    facade.CalibrateImuOffset(1);
+    EXPECT_EQ(facade.GetdeviceState(), 1);
+}
+
+TEST_F(ManagedBackend, CreateFailureReturnsNullAndLogsTheManagedText) {
+    const auto dir = std::filesystem::temp_directory_path() / ("quelto-managed-log-" + std::to_string(getpid()));
+    Env log("QUELTO_BRIDGE_LOG_DIR", dir.c_str());
+    Env throwing("QUELTO_FAKE_THROW", "ctor");
+    EXPECT_EQ(Quelto_Bridge_Create(), nullptr);
+    std::ifstream in(dir / "LOG" / "ErrorLog.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("System.InvalidOperationException: The receiver is not connected."), std::string::npos)
+        << text.str();
+    EXPECT_NE(text.str().find("at Quelto.DaqSystem..ctor"), std::string::npos) << text.str();
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(ManagedBackend, EveryBlockArrivesOnceInOrderWithExactValues) {
+    constexpr int Count = 3000;
+    Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
+    Blocks seen;
+    {
+        Quelto_DaqSystem facade;
+        facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
+        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+        ASSERT_TRUE(seen.WaitFor(Count));
+        facade.StopCapturing();
+    }
+    ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
+    for (int k = 0; k < Count; ++k) {
+        const Quelto_DataAvailableEventArgs& b = seen.seen[k];
+        ASSERT_EQ(b.ScanNumber, k);
+        ASSERT_EQ(b.EmgSamples.size(), 36u * 48u);
+        ASSERT_EQ(b.ImuSamples.size(), 36u * 4u * 3u);
+        for (std::size_t i = 0; i < b.EmgSamples.size(); i += 47) {
+            ASSERT_EQ(b.EmgSamples[i], static_cast<float>(k * 100000 + static_cast<int>(i))) << k << " " << i;
+        }
+        ASSERT_EQ(b.ImuSamples.back(), static_cast<float>(k * 100000 + 431));
+        ASSERT_EQ(b.SyncSamples, (std::vector<float>{float(k), k + 0.5f}));
+        ASSERT_EQ(b.SensorStates, (std::vector<float>{float(static_cast<int16_t>(k)), -1.0f, 32767.0f}));
+        ASSERT_EQ(b.RemoteControlEvents, (std::vector<uint16_t>{65535, static_cast<uint16_t>(k)}));
+        ASSERT_TRUE(b.AnalogSamples.empty());  // zero extent
+        ASSERT_TRUE(b.InsoleSamples.empty());  // null
+        ASSERT_EQ(b.RemoteControlState, 7);
+        ASSERT_EQ(b.StartTriggerDetected, k % 2 == 1);
+        ASSERT_EQ(b.StartTriggerScan, k * 3);
+        ASSERT_EQ(b.UsbLostPackets, 2);
+        ASSERT_TRUE(b.UsbLowPerformance);
+        ASSERT_EQ(b.InsoleImuScanNumber, k + 9);
+    }
+}
+
+TEST_F(ManagedBackend, PerBlockCollectionKeepsEveryBlock) {
+    constexpr int Count = 200;
+    Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
+    Hosting::Managed::SetCollectPerBlock(true);
+    Blocks seen;
+    {
+        Quelto_DaqSystem facade;
+        facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
+        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+        EXPECT_TRUE(seen.WaitFor(Count));
+    }
+    Hosting::Managed::SetCollectPerBlock(false);
+    ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
+    for (int k = 0; k < Count; ++k) EXPECT_EQ(seen.seen[k].EmgSamples[1727], float(k * 100000 + 1727));
+}
+
+TEST_F(ManagedBackend, ASlowHostLosesNothingWhileCollectionsRun) {
+    constexpr int Count = 300;
+    Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
+    struct Slow : Blocks {
+        static void Listen(Quelto_DataAvailableEventArgs arg, void* context) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            Blocks::Listen(std::move(arg), context);
+        }
+    } seen;
+    std::atomic<bool> done{false};
+    // Collections from another attached thread while the worker is behind.
+    std::thread collector([&] {
+        while (!done) {
+            Hosting::Managed::Collect();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    {
+        Quelto_DaqSystem facade;
+        facade.AddDaqDataAvailableListener(&Slow::Listen, &seen);
+        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+        EXPECT_TRUE(seen.WaitFor(Count));
+    }
+    done = true;
+    collector.join();
+    ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
+    for (int k = 0; k < Count; ++k) ASSERT_EQ(seen.seen[k].ScanNumber, k);
+}
+
+TEST_F(ManagedBackend, AThrowingSdkThreadLeavesTheHostRunningAndTheStateError) {
+    Env blocks("QUELTO_FAKE_BLOCKS", "5");
+    Env throws("QUELTO_FAKE_THREAD_THROW", "1");
+    Blocks seen;
+    Quelto_DaqSystem facade;
+    facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
+    facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+    EXPECT_TRUE(seen.WaitFor(5));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (facade.GetdeviceState() != 5 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(facade.GetdeviceState(), 5);  // Error
+    EXPECT_EQ(seen.seen.size(), 5u);
+}
+
+TEST_F(ManagedBackend, ReaderGivesEveryKindOfField) {
+    Quelto_DaqSystem facade;
+    Quelto_ConfigurationExportBase c = facade.LoadConfiguration("any.cfg");
+    EXPECT_EQ(c.CaptureConfiguration.ExternalTriggerActiveLevel, 1);
+    EXPECT_EQ(c.CaptureConfiguration.EnabledInsole[1], 1);
+    EXPECT_EQ(c.InstalledEfaChannels[3], 1);
+    EXPECT_EQ(c.InstalledEfaChannels[4], 0);
+    EXPECT_EQ(c.EfaChannelScale[10], 2.5f);
+    EXPECT_EQ(static_cast<int>(c.EfaChannelType[7]), 2);
+    EXPECT_EQ(c.EfaChannelLineColor[10].R, 10);
+    EXPECT_EQ(c.EfaChannelLineColor[10].B, 30);
+    EXPECT_EQ(c.EfaChannelLineColor[10].A, 255);
+    EXPECT_EQ(static_cast<int>(c.SensorConfiguration[6].SensorMode), 2);
+    EXPECT_EQ(c.ImuAgmChannelFullScale[113], 113.5f);
+    EXPECT_EQ(c.AnalogOutputSensorNum[1][39], 139);
+    EXPECT_EQ(c.InsoleName[1], "Right");
+    EXPECT_TRUE(c.EfaChannelName[5].empty());  // null
+    EXPECT_EQ(c.EfaChannelName[1].rfind("EMG 1 ", 0), 0u);
+    EXPECT_EQ(c.InsoleSampleRate_Hz, 100.5f);
+    try {
+        facade.LoadConfiguration("missing.json");
+        FAIL() << "no exception";
+    } catch (const Runtime::Exception& e) {
+        EXPECT_STREQ(e.TypeName(), "System.IO.FileNotFoundException") << e.ToString();
+    }
+}
+
+TEST_F(ManagedBackend, ThousandLifetimeCyclesKeepThreadsAndManagedMemoryAtBaseline) {
+    Env blocks("QUELTO_FAKE_BLOCKS", "3");
+    { Quelto_DaqSystem warmUp; }
+    Hosting::Managed::Collect();
+    const int threads = ThreadCount();
+    const int64_t heap = Hosting::Managed::ManagedHeapBytes();
+    for (int i = 0; i < 1000; ++i) {
+        void* bridge = Quelto_Bridge_Create();
+        ASSERT_NE(bridge, nullptr);
+        if (i % 10 == 0) Quelto_Bridge_StartCapturing(bridge);
+        Quelto_Bridge_Destroy(bridge);
+    }
+    Hosting::Managed::Collect();
+    EXPECT_LE(ThreadCount(), threads + 1);
+    const int64_t after = Hosting::Managed::ManagedHeapBytes();
+    EXPECT_LT(after - heap, 512 * 1024) << "heap " << heap << " -> " << after;
+}
+
+}  // namespace

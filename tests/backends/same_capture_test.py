@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""quelto-capture on both backends: the same seed gives the same recording.
+
+Runs the tool twice: with the bridge of the native SDK's folder, then with
+the copy of the bridge in the managed SDK's folder (LD_LIBRARY_PATH), so the
+lookup beside the bridge finds the .NET assemblies. The CSV of every sample
+the listener received and the data records of the BDF file (its header holds
+the recording's start time) must be equal byte for byte.
+"""
+import argparse
+import os
+import subprocess
+import sys
+
+
+def capture(tool, work, name, env):
+    os.makedirs(work, exist_ok=True)
+    cmd = [tool, "--fast", "--seed", "7", "--duration", "3", "--period", "25", "--sensors", "1-4,30",
+           "--output", name + ".bdf", "--csv", name + ".csv", "--summary", name + ".json"]
+    result = subprocess.run(cmd, cwd=work, env=env, capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError(f"{name}: {cmd} failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
+    with open(os.path.join(work, name + ".bdf"), "rb") as f:
+        bdf = f.read()
+    header = int(bdf[184:192].decode().strip())
+    with open(os.path.join(work, name + ".csv"), "rb") as f:
+        csv = f.read()
+    return bdf[header:], csv
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--tool", required=True)
+    p.add_argument("--managed", required=True, help="folder of the managed SDK and the bridge copy")
+    p.add_argument("--work", required=True)
+    args = p.parse_args()
+    native_env = dict(os.environ)
+    native_env.pop("LD_LIBRARY_PATH", None)
+    managed_env = dict(os.environ, LD_LIBRARY_PATH=args.managed)
+    native = capture(args.tool, args.work, "native", native_env)
+    managed = capture(args.tool, args.work, "managed", managed_env)
+    assert len(native[1]) > 100000, len(native[1])
+    assert native[1] == managed[1], "the listener's samples differ between the backends"
+    assert native[0] == managed[0], "the BDF data records differ between the backends"
+    print(f"same recording from both backends: {len(native[0])} data bytes, {len(native[1])} CSV bytes")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
