@@ -211,6 +211,7 @@ TEST(CApiBlockInfo, UnregisteringFromAnotherThreadWaitsForARunningCallback) {
 TEST(CApiDevice, StartCapturingWithPeriodPassesOneToThreeAndMapsTheRestToZero) {
     Device d;
     ASSERT_NE(d.handle, nullptr);
+    QueltoSim::ScopedRecording recording(SimControl());
     const std::vector<std::pair<int, int64_t>> cases = {{1, 1}, {2, 2}, {3, 3}, {0, 0}, {4, 0},
                                                         {-1, 0}, {65537, 0}, {65538, 0}};
     for (const auto& [given, sent] : cases) {
@@ -227,6 +228,7 @@ TEST(CApiDevice, StartCapturingWithPeriodPassesOneToThreeAndMapsTheRestToZero) {
 TEST(CApiDevice, InternalTriggersReachTheDeviceAndMarkTheBlocks) {
     Device d;
     ASSERT_NE(d.handle, nullptr);
+    QueltoSim::ScopedRecording recording(SimControl());
     struct Seen {
         std::atomic<int> start{0}, stop{0};
     } static seen;
@@ -319,6 +321,7 @@ TEST(CApiDevice, TriggerAndPeriodFailuresAreContained) {
 TEST(CApiConfigurationFile, SendsTheCaptureAndEachInstalledSensor) {
     Device d;
     ASSERT_NE(d.handle, nullptr);
+    QueltoSim::ScopedRecording recording(SimControl());
     SimControl().ClearCalls();
     ASSERT_EQ(Quelto_Bridge_ApplyConfigurationFile(d.handle, QUELTO_SOURCE_DIR "/configs/complete.json"), 0)
         << Quelto_Bridge_GetLastError();
@@ -342,6 +345,7 @@ TEST(CApiConfigurationFile, AFileThatDoesNotLoadSendsNothingAndSaysWhy) {
     LogFolder log("config_file");
     Device d;
     ASSERT_NE(d.handle, nullptr);
+    QueltoSim::ScopedRecording recording(SimControl());
     const fs::path dir = TempFolder("config_file_bad");
     {
         std::ofstream(dir / "broken.json") << "{ \"FormatVersion\": 1, \"CaptureConfiguration\": ";
