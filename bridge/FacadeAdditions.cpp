@@ -34,10 +34,10 @@ int Quelto_DaqSystem::ApplyConfigurationFile(const char* configFilePath) {
     Quelto_ConfigurationExportBase configuration = LoadConfiguration(configFilePath);
     ConfigureCapture(configuration.CaptureConfiguration);
     int configured = 0;
-    for (int sensor = 1; sensor <= 36; ++sensor) {
-        const int i = sensor - 1;
-        if (!configuration.InstalledEfaChannels[i] && !configuration.InstalledImuChannels[i]) continue;
-        ConfigureSensor(configuration.SensorConfiguration[i], sensor);
+    // Every sensor, as the file describes it: a sensor the file switches off
+    // is told so.
+    for (int sensor = QUELTO_SENSOR_FIRST; sensor <= QUELTO_SENSOR_LAST; ++sensor) {
+        ConfigureSensor(configuration.SensorConfiguration[sensor - 1], sensor);
         ++configured;
     }
     return configured;

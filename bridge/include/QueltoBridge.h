@@ -148,8 +148,8 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStartTrigger(void* bri
 QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStopTrigger(void* bridge);
 
 /* Loads a configuration file (UTF-8 path) through the SDK's reader, then
- * sends the device its capture configuration and the configuration of each
- * sensor 1 to 36 that the file marks installed (its EMG or inertial channel).
+ * sends the device its capture configuration, then the file's configuration
+ * of each sensor 1 to 36 in turn (what the file switches off is sent too).
  * 0 on success; -1 on failure (also for a NULL handle or path), the reason
  * in Quelto_Bridge_GetLastError. A file that does not load sends nothing. */
 QUELTO_API int QUELTO_CALL Quelto_Bridge_ApplyConfigurationFile(void* bridge, const char* path);

@@ -139,10 +139,9 @@ public:
     // DaqDataAvailable with the block's arrival info (the worker's entry).
     void DeliverBlock(Quelto_DataAvailableEventArgs arg, const Quelto_BlockInfo& info);
     // Loads a configuration file with LoadConfiguration, then sends its
-    // capture configuration and the configuration of each sensor (1 to 36)
-    // that the file marks installed (its EMG or inertial channel). A file
-    // that does not load, or a capture record that does not convert, sends
-    // nothing. Returns the number of sensors configured.
+    // capture configuration, then its configuration of each sensor 1 to 36
+    // in turn. A file that does not load, or a capture record that does not
+    // convert, sends nothing. Returns the number of sensors configured.
     int ApplyConfigurationFile(const char* configFilePath);
 
 private:

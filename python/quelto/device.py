@@ -313,8 +313,8 @@ class Device:
 
     def apply_configuration_file(self, path):
         """Loads a configuration file (see docs/configuration-format.md) and
-        sends its capture configuration and each installed sensor's
-        configuration. A file that does not load sends nothing and raises
+        sends its capture configuration, then each of the 36 sensors'
+        configurations. A file that does not load sends nothing and raises
         QueltoError."""
         import os
         encoded = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8")

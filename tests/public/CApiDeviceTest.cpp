@@ -335,9 +335,9 @@ TEST(CApiConfigurationFile, SendsTheCaptureAndEachInstalledSensor) {
     ASSERT_FALSE(order.empty());
     EXPECT_EQ(order.front(), "ConfigureCapture");
     EXPECT_EQ(std::count(order.begin(), order.end(), "ConfigureCapture"), 1);
-    // The file marks sensors 1 to 16 installed.
+    // Every sensor, in turn.
     std::vector<int64_t> expected;
-    for (int s = 1; s <= 16; ++s) expected.push_back(s);
+    for (int s = 1; s <= 36; ++s) expected.push_back(s);
     EXPECT_EQ(sensors, expected);
 }
 

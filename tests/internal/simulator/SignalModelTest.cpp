@@ -256,7 +256,7 @@ TEST(SimulatedSignals, EmgSpectrumFallsSlowlyWithFatigue) {
         if (k < 100) first.push_back(e);
         if (k >= 5900) last.push_back(e);
         return ++k < 6000;
-    }, std::chrono::seconds(120));
+    }, std::chrono::seconds(240));
     ASSERT_EQ(last.size(), 100u);
     const auto a = Rows(first, &D::DataAvailableEventArgs::EmgSamples);
     const auto b = Rows(last, &D::DataAvailableEventArgs::EmgSamples);
