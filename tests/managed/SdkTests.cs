@@ -100,6 +100,12 @@ static class SdkTests
         Check.Equal(2, x.InsoleSize.Length, "insole sizes");
         Check.Equal(2, x.AnalogOutputSensorNum.GetLength(0), "analog output rows");
         Check.Equal(40, x.AnalogOutputChannelType.GetLength(1), "analog output columns");
+        FieldInfo[] fields = typeof(ConfigurationExportBase).GetFields();
+        Check.Equal(53, fields.Length, "public fields of a configuration");
+        foreach (FieldInfo f in fields)
+        {
+            Check.That(f.FieldType.IsValueType || f.GetValue(x) != null, "made: " + f.Name);
+        }
     }
 
     // ------------------------------------------------------------ capture
