@@ -285,7 +285,7 @@ HeadroomResult MeasureHeadroom(Design design, int callbacks, const std::vector<E
 
 uint64_t ThunkAllocations(const EventRef& e) {
     Quelto_DataAvailableEventArgs record = ::Pipeline::CopyEventArgs(*e);
-    Bridge_Registration registration{[](const Quelto_DataAvailableEventArgs_C*, void*) {}, nullptr};
+    CRegistration registration{[](const Quelto_DataAvailableEventArgs_C*, void*) {}, nullptr};
     const uint64_t a0 = ThreadAllocations();
     Bridge_DataThunk(std::move(record), &registration);
     return ThreadAllocations() - a0;

@@ -81,7 +81,7 @@ void ThunkViews(benchmark::State& state, BlockShape shape) {
     benchmark::DoNotOptimize(cb);
     for (auto _ : state) {
         Quelto_DataAvailableEventArgs_C c;
-        Bridge_FillC(record, c);
+        FillCView(record, c);
         cb(&c, nullptr);
     }
 }

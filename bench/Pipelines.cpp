@@ -74,7 +74,7 @@ class ReferencePipeline final : public DataPath {
 public:
     explicit ReferencePipeline(std::vector<CallbackSlot*> slots) {
         registrations_.reserve(slots.size());
-        for (CallbackSlot* s : slots) registrations_.push_back(Bridge_Registration{&HostCallback, s});
+        for (CallbackSlot* s : slots) registrations_.push_back(CRegistration{&HostCallback, s});
         for (auto& r : registrations_) bridge_.AddListener(&Bridge_DataThunk, &r);
         bridge_.StartProcessing();
     }
@@ -83,7 +83,7 @@ public:
     std::size_t QueueLength() const override { return bridge_.QueueLength(); }
 
 private:
-    std::vector<Bridge_Registration> registrations_;
+    std::vector<CRegistration> registrations_;
     ReferenceBridge bridge_;
 };
 

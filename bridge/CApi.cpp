@@ -9,7 +9,7 @@
 
 #include <new>
 
-using Bridge::Contain;
+using Entry::Contain;
 
 namespace {
 Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
@@ -18,7 +18,7 @@ Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(b
 // Reaches the facade's private table for C registrations, whose records the
 // table owns and releases.
 struct QueltoCApiAccess {
-    static Bridge::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
+    static Entry::ListenerTable& Table(Quelto_DaqSystem& facade) { return *facade.impl->table; }
 };
 
 extern "C" {
@@ -49,7 +49,7 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_StopCapturing(void* bridge) {
 QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
     Contain("Quelto_Bridge_RegisterDataCallback", [&] {
         if (!bridge) return;
-        auto registration = std::make_shared<Bridge_Registration>(Bridge_Registration{cb, context});
+        auto registration = std::make_shared<CRegistration>(CRegistration{cb, context});
         void* listenerContext = registration.get();
         QueltoCApiAccess::Table(*Facade(bridge)).Add(&Bridge_DataThunk, listenerContext, std::move(registration));
     });
@@ -58,9 +58,9 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterDataCallback(void* bridge, Que
 QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Quelto_DataCallback cb, void* context) {
     Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
         if (!bridge) return;
-        QueltoCApiAccess::Table(*Facade(bridge)).RemoveFirst([&](const Bridge::ListenerEntry& e) {
+        QueltoCApiAccess::Table(*Facade(bridge)).RemoveFirst([&](const Entry::ListenerEntry& e) {
             if (e.cb != &Bridge_DataThunk || !e.owned) return false;
-            const auto* r = static_cast<const Bridge_Registration*>(e.context);
+            const auto* r = static_cast<const CRegistration*>(e.context);
             return r->cb == cb && r->context == context;
         });
     });
@@ -124,6 +124,6 @@ QUELTO_API int QUELTO_CALL Quelto_Bridge_GetdeviceState(void* bridge) {
                    [&] { return bridge ? Facade(bridge)->GetdeviceState() : QUELTO_BRIDGE_STATE_UNKNOWN; });
 }
 
-QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Bridge::LastError(); }
+QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Entry::LastError(); }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 #include "DataThunk.h"
 
+#include "SdkBlockFields.h"
+
 #include <cstring>
 
 namespace {
@@ -18,56 +20,21 @@ void CopyFlag(bool& to, const bool& from) { std::memcpy(&to, &from, 1); }
 
 }  // namespace
 
-void Bridge_FillC(const Quelto_DataAvailableEventArgs& n, Quelto_DataAvailableEventArgs_C& c) {
+void FillCView(const Quelto_DataAvailableEventArgs& n, Quelto_DataAvailableEventArgs_C& c) {
     std::memset(&c, 0, sizeof c);
-    c.ScanNumber = n.ScanNumber;
-    SetView(c.EmgSamples, n.EmgSamples);
-    SetView(c.ImuSamples, n.ImuSamples);
-    SetView(c.AccelerometerSamples, n.AccelerometerSamples);
-    SetView(c.GyroscopeSamples, n.GyroscopeSamples);
-    SetView(c.MagnetometerSamples, n.MagnetometerSamples);
-    SetView(c.SyncSamples, n.SyncSamples);
-    SetView(c.SensorStates, n.SensorStates);
-    SetView(c.FootSwSamples, n.FootSwSamples);
-    SetView(c.FootSwRawSamples, n.FootSwRawSamples);
-    SetView(c.FootSwSensorStates, n.FootSwSensorStates);
-    SetView(c.RemoteControlEvents, n.RemoteControlEvents);
-    c.RemoteControlState = n.RemoteControlState;
-    CopyFlag(c.StartTriggerDetected, n.StartTriggerDetected);
-    CopyFlag(c.StopTriggerDetected, n.StopTriggerDetected);
-    c.StartTriggerScan = n.StartTriggerScan;
-    c.StopTriggerScan = n.StopTriggerScan;
-    CopyFlag(c.StartInsoleTriggerDetected, n.StartInsoleTriggerDetected);
-    CopyFlag(c.StopInsoleTriggerDetected, n.StopInsoleTriggerDetected);
-    c.StartInsoleTriggerScan = n.StartInsoleTriggerScan;
-    c.StopInsoleTriggerScan = n.StopInsoleTriggerScan;
-    CopyFlag(c.StartInsoleImuTriggerDetected, n.StartInsoleImuTriggerDetected);
-    CopyFlag(c.StopInsoleImuTriggerDetected, n.StopInsoleImuTriggerDetected);
-    c.StartInsoleImuTriggerScan = n.StartInsoleImuTriggerScan;
-    c.StopInsoleImuTriggerScan = n.StopInsoleImuTriggerScan;
-    CopyFlag(c.StartAnalogTriggerDetected, n.StartAnalogTriggerDetected);
-    CopyFlag(c.StopAnalogTriggerDetected, n.StopAnalogTriggerDetected);
-    c.StartAnalogTriggerScan = n.StartAnalogTriggerScan;
-    c.StopAnalogTriggerScan = n.StopAnalogTriggerScan;
-    c.DataTransferRate = n.DataTransferRate;
-    c.UsbLostPackets = n.UsbLostPackets;
-    CopyFlag(c.UsbLowPerformance, n.UsbLowPerformance);
-    c.InsoleScanNumber = n.InsoleScanNumber;
-    c.InsoleImuScanNumber = n.InsoleImuScanNumber;
-    SetView(c.InsoleSamples, n.InsoleSamples);
-    SetView(c.InsoleImuSamples, n.InsoleImuSamples);
-    SetView(c.InsoleAccelerometerSamples, n.InsoleAccelerometerSamples);
-    SetView(c.InsoleGyroscopeSamples, n.InsoleGyroscopeSamples);
-    SetView(c.InsoleStates, n.InsoleStates);
-    c.AnalogSpare = n.AnalogSpare;
-    SetView(c.AnalogSamples, n.AnalogSamples);
-    SetView(c.AnalogStates, n.AnalogStates);
+#define QUELTO_VIEW_ARRAY(name, element, rank, view) SetView(c.name, n.name);
+#define QUELTO_VIEW_VALUE(name, ...) c.name = n.name;
+#define QUELTO_VIEW_FLAG(name) CopyFlag(c.name, n.name);
+    QUELTO_BLOCK_FIELDS(QUELTO_VIEW_ARRAY, QUELTO_VIEW_VALUE, QUELTO_VIEW_FLAG, QUELTO_VIEW_VALUE)
+#undef QUELTO_VIEW_ARRAY
+#undef QUELTO_VIEW_VALUE
+#undef QUELTO_VIEW_FLAG
 }
 
 extern "C" void QUELTO_CALL Bridge_DataThunk(Quelto_DataAvailableEventArgs native, void* ctx) {
-    const auto* registration = static_cast<const Bridge_Registration*>(ctx);
+    const auto* registration = static_cast<const CRegistration*>(ctx);
     if (!registration || !registration->cb) return;
     Quelto_DataAvailableEventArgs_C c;
-    Bridge_FillC(native, c);
+    FillCView(native, c);
     registration->cb(&c, registration->context);
 }

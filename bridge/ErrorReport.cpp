@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <mutex>
 
-namespace Bridge {
+namespace Entry {
 
 namespace {
 thread_local std::string t_lastError;
@@ -74,4 +74,4 @@ void ClearLastError() { t_failed = false; }
 
 const char* LastError() { return t_failed ? t_lastError.c_str() : nullptr; }
 
-}  // namespace Bridge
+}  // namespace Entry

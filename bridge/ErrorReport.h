@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace Bridge {
+namespace Entry {
 
 // <bridge folder or QUELTO_BRIDGE_LOG_DIR>/LOG/ErrorLog.txt
 std::string ErrorLogPath();
@@ -43,4 +43,4 @@ void Contain(const char* function, F&& body) noexcept {
     }
 }
 
-}  // namespace Bridge
+}  // namespace Entry

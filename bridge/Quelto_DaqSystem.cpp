@@ -12,7 +12,7 @@ Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
                   "Quelto_DaqSystem layout");
     static_assert(offsetof(Listener, cb) == 0 && offsetof(Listener, context) == 8, "Listener layout");
     auto owned = std::make_unique<QueltoWrapperPrivate>();
-    owned->table = std::make_shared<Bridge::ListenerTable>(&listeners);
+    owned->table = std::make_shared<Entry::ListenerTable>(&listeners);
     owned->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
         D::QueltoAssemblyName, Quelto::DaqSystemClass);
     try {
@@ -93,10 +93,10 @@ void Quelto_DaqSystem::AddDaqDataAvailableListener(Quelto_DataAvailableListener 
 
 void Quelto_DaqSystem::RemoveDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context) {
     auto table = impl->table;  // a listener may destroy this facade meanwhile
-    table->RemoveFirst([&](const Bridge::ListenerEntry& e) { return e.cb == cb && e.context == context; });
+    table->RemoveFirst([&](const Entry::ListenerEntry& e) { return e.cb == cb && e.context == context; });
 }
 
 void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg) {
     auto table = impl->table;  // kept alive even if a listener destroys this facade
-    Bridge::Deliver(*table, std::move(arg));
+    Entry::Deliver(*table, std::move(arg));
 }

@@ -8,26 +8,14 @@ set(QUELTO_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quelto-bridge)
 set(QUELTO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QueltoBridge)
 set(QUELTO_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/quelto-bridge)
 
-# Public headers. The configuration helpers name SDK types, so the SDK
-# contract and the runtime header they need come along.
-set(QUELTO_PUBLIC_HEADERS
-  bridge/QueltoBridge.h
-  bridge/QueltoExport.h
-  bridge/Quelto_DaqSystem.h
-  pipeline/Quelto_DataAvailableEventArgs.h
-  pipeline/Quelto_DataAvailableEventArgs_C.h
-  config/Quelto_CaptureConfiguration.h
-  config/Quelto_SensorConfiguration.h
-  config/Quelto_Enums.h
-  config/Quelto_ValueTypes.h
-  config/Quelto_ConfigurationExportBase.h
-  config/Quelto_ConfigurationHelpers.h
-  hosting/SdkContract.h
-  hosting/Runtime.h)
-if(EXISTS ${PROJECT_SOURCE_DIR}/pipeline/Quelto_DataLayout.h)
-  list(APPEND QUELTO_PUBLIC_HEADERS pipeline/Quelto_DataLayout.h)
-endif()
-list(TRANSFORM QUELTO_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/)
+# Public headers: every header in a subsystem's include/ folder, into one
+# folder. The configuration helpers name SDK types, so the SDK contract and
+# the runtime header they need are public too.
+set(QUELTO_PUBLIC_HEADERS "")
+foreach(dir IN LISTS QUELTO_PUBLIC_INCLUDE_DIRS)
+  file(GLOB headers CONFIGURE_DEPENDS ${dir}/*.h)
+  list(APPEND QUELTO_PUBLIC_HEADERS ${headers})
+endforeach()
 install(FILES ${QUELTO_PUBLIC_HEADERS} DESTINATION ${QUELTO_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 target_include_directories(Quelto.bridge INTERFACE $<INSTALL_INTERFACE:${QUELTO_INSTALL_INCLUDEDIR}>)

@@ -8,12 +8,12 @@
 #include <cstring>
 
 namespace D = Quelto::Common::Definitions;
-using QueltoConfig::FlagByte;
+using Config::FlagByte;
 
 namespace {
 
-constexpr int InsoleCount = 2;
-constexpr int AnalogChannelCount = 32;
+constexpr int InsoleCount = QUELTO_INSOLE_COUNT;
+constexpr int AnalogChannelCount = QUELTO_ANALOG_CHANNEL_COUNT;
 
 // Enumerations without a conversion class pass their number unchanged.
 template <class To, class From>

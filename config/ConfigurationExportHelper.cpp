@@ -8,15 +8,15 @@
 #include <type_traits>
 
 namespace D = Quelto::Common::Definitions;
-using QueltoConfig::FlagByte;
+using Config::FlagByte;
 
 namespace {
 
-constexpr int SensorCount = 38;
-constexpr int ImuAgmCount = 114;
-constexpr int InsoleCount = 2;
-constexpr int AnalogOutputRows = 2;
-constexpr int AnalogOutputColumns = 40;
+constexpr int SensorCount = QUELTO_CHANNEL_COUNT;
+constexpr int ImuAgmCount = QUELTO_IMU_AGM_CHANNEL_COUNT;
+constexpr int InsoleCount = QUELTO_INSOLE_COUNT;
+constexpr int AnalogOutputRows = QUELTO_ANALOG_OUTPUT_COUNT;
+constexpr int AnalogOutputColumns = QUELTO_ANALOG_OUTPUT_ENTRIES;
 
 template <class T, int Rank>
 Runtime::Array<T, Rank>& Arr(const Runtime::ArrayRef<T, Rank>& array) {

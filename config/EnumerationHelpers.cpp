@@ -7,7 +7,7 @@
 
 namespace D = Quelto::Common::Definitions;
 namespace R = PellimorCfgReader::Definitions;
-using QueltoConfig::FlagByte;
+using Config::FlagByte;
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace QueltoConfig {
+namespace Config {
 
 // A boolean byte of a host record. Hosts may store any value there, and
 // loading a bool that holds neither 0 nor 1 is undefined, so read the byte.
@@ -13,4 +13,4 @@ inline bool FlagByte(const bool& flag) noexcept {
     return byte != 0;
 }
 
-}  // namespace QueltoConfig
+}  // namespace Config

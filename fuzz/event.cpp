@@ -2,6 +2,7 @@
 // any values) through the flattening and the C thunk. Every buffer must
 // hold the event's elements in storage order, every view must show its
 // buffer, and the C callback must see the same block.
+#include "SdkBlockFields.h"
 #include "DataThunk.h"
 #include "EventFlattening.h"
 #include "FuzzSupport.h"
@@ -40,11 +41,10 @@ void CheckView(const View& view, const std::vector<T>& buffer, const char* name)
     if (view.data != (buffer.empty() ? nullptr : buffer.data())) Fuzz::Fail(std::string(name) + ": view data");
 }
 
-#define QUELTO_FUZZ_ARRAYS(X)                                                                                  \
-    X(EmgSamples) X(ImuSamples) X(AccelerometerSamples) X(GyroscopeSamples) X(MagnetometerSamples) X(SyncSamples) \
-    X(SensorStates) X(FootSwSamples) X(FootSwRawSamples) X(FootSwSensorStates) X(RemoteControlEvents)           \
-    X(InsoleSamples) X(InsoleImuSamples) X(InsoleAccelerometerSamples) X(InsoleGyroscopeSamples) X(InsoleStates)  \
-    X(AnalogSamples) X(AnalogStates)
+// Each array of the block, then each scalar and flag.
+#define QUELTO_FUZZ_ARRAYS(X) QUELTO_BLOCK_FIELDS(X, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP)
+#define QUELTO_FUZZ_SCALARS(X) QUELTO_BLOCK_FIELDS(QUELTO_BLOCK_SKIP, X, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP)
+#define QUELTO_FUZZ_FLAGS(X) QUELTO_BLOCK_FIELDS(QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP, X, QUELTO_BLOCK_SKIP)
 
 struct Seen {
     const Quelto_DataAvailableEventArgs* native = nullptr;
@@ -55,12 +55,13 @@ void QUELTO_CALL OnBlock(const Quelto_DataAvailableEventArgs_C* c, void* context
     auto* seen = static_cast<Seen*>(context);
     ++seen->calls;
     const Quelto_DataAvailableEventArgs& n = *seen->native;
-    if (c->ScanNumber != n.ScanNumber || c->InsoleImuScanNumber != n.InsoleImuScanNumber ||
-        c->StopAnalogTriggerScan != n.StopAnalogTriggerScan || c->UsbLowPerformance != n.UsbLowPerformance) {
-        Fuzz::Fail("callback saw other scalars");
-    }
+#define QUELTO_FUZZ_SAME_VALUE(M, ...) \
+    if (c->M != n.M) Fuzz::Fail("callback saw other " #M);
+    QUELTO_FUZZ_SCALARS(QUELTO_FUZZ_SAME_VALUE)
+    QUELTO_FUZZ_FLAGS(QUELTO_FUZZ_SAME_VALUE)
+#undef QUELTO_FUZZ_SAME_VALUE
     // The thunk works on its own copy of the block: compare contents.
-#define QUELTO_FUZZ_SAME(M)                                                                                  \
+#define QUELTO_FUZZ_SAME(M, ...)                                                                                    \
     if (c->M.count != n.M.size() ||                                                                          \
         (c->M.count && std::memcmp(c->M.data, n.M.data(), c->M.count * sizeof *c->M.data) != 0)) {          \
         Fuzz::Fail("callback saw other " #M);                                                                \
@@ -74,46 +75,39 @@ void QUELTO_CALL OnBlock(const Quelto_DataAvailableEventArgs_C* c, void* context
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fuzz::Bytes in(data, size);
     auto e = std::make_shared<D::DataAvailableEventArgs>();
-#define QUELTO_FUZZ_MAKE(M) MakeArray(in, e->M);
+#define QUELTO_FUZZ_MAKE(M, ...) MakeArray(in, e->M);
     QUELTO_FUZZ_ARRAYS(QUELTO_FUZZ_MAKE)
 #undef QUELTO_FUZZ_MAKE
-    e->ScanNumber = in.Take<int32_t>();
-    e->RemoteControlState = in.Take<uint16_t>();
-    const uint32_t flags = in.Take<uint32_t>();
-    e->StartTriggerDetected = flags & 1;
-    e->StopTriggerDetected = flags & 2;
-    e->StartInsoleTriggerDetected = flags & 4;
-    e->StopInsoleTriggerDetected = flags & 8;
-    e->StartInsoleImuTriggerDetected = flags & 16;
-    e->StopInsoleImuTriggerDetected = flags & 32;
-    e->StartAnalogTriggerDetected = flags & 64;
-    e->StopAnalogTriggerDetected = flags & 128;
-    e->UsbLowPerformance = flags & 256;
-    e->StartTriggerScan = in.Take<int32_t>();
-    e->StopAnalogTriggerScan = in.Take<int32_t>();
-    e->DataTransferRate = in.Take<int32_t>();
-    e->UsbLostPackets = in.Take<int32_t>();
-    e->InsoleScanNumber = in.Take<int32_t>();
-    e->InsoleImuScanNumber = in.Take<int32_t>();
+#define QUELTO_FUZZ_TAKE(M, ...) e->M = in.Take<decltype(e->M)>();
+    QUELTO_FUZZ_SCALARS(QUELTO_FUZZ_TAKE)
+#undef QUELTO_FUZZ_TAKE
+    uint32_t flags = in.Take<uint32_t>();
+#define QUELTO_FUZZ_FLAG(M, ...) \
+    e->M = flags & 1;       \
+    flags >>= 1;
+    QUELTO_FUZZ_FLAGS(QUELTO_FUZZ_FLAG)
+#undef QUELTO_FUZZ_FLAG
 
     Quelto_DataAvailableEventArgs native;
     if (Fuzz::Outcome([&] { native = Pipeline::CopyEventArgs(*e); })) Fuzz::Fail("a valid event failed to flatten");
-#define QUELTO_FUZZ_BUFFER(M) CheckBuffer(native.M, e->M, #M);
+#define QUELTO_FUZZ_BUFFER(M, ...) CheckBuffer(native.M, e->M, #M);
     QUELTO_FUZZ_ARRAYS(QUELTO_FUZZ_BUFFER)
 #undef QUELTO_FUZZ_BUFFER
-    if (native.ScanNumber != e->ScanNumber || native.UsbLowPerformance != e->UsbLowPerformance ||
-        native.StopAnalogTriggerScan != e->StopAnalogTriggerScan || native.AnalogSpare != 0) {
-        Fuzz::Fail("scalars changed");
-    }
+#define QUELTO_FUZZ_KEPT(M, ...) \
+    if (native.M != e->M) Fuzz::Fail(#M " changed");
+    QUELTO_FUZZ_SCALARS(QUELTO_FUZZ_KEPT)
+    QUELTO_FUZZ_FLAGS(QUELTO_FUZZ_KEPT)
+#undef QUELTO_FUZZ_KEPT
+    if (native.AnalogSpare != 0) Fuzz::Fail("AnalogSpare set");
 
     Quelto_DataAvailableEventArgs_C c;
-    Bridge_FillC(native, c);
-#define QUELTO_FUZZ_VIEW(M) CheckView(c.M, native.M, #M);
+    FillCView(native, c);
+#define QUELTO_FUZZ_VIEW(M, ...) CheckView(c.M, native.M, #M);
     QUELTO_FUZZ_ARRAYS(QUELTO_FUZZ_VIEW)
 #undef QUELTO_FUZZ_VIEW
 
     Seen seen{&native};
-    Bridge_Registration registration{&OnBlock, &seen};
+    CRegistration registration{&OnBlock, &seen};
     Bridge_DataThunk(native, &registration);
     if (seen.calls != 1) Fuzz::Fail("callback not called once");
     return 0;

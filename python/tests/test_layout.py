@@ -10,7 +10,8 @@ from tests import support
 
 class LayoutTable(unittest.TestCase):
     def setUp(self):
-        self.text = support.header("pipeline/Quelto_DataLayout.h")
+        self.text = (support.header("pipeline/include/Quelto_DataLayout.h") +
+                     support.header("config/include/QueltoCommon.h"))
 
     def test_counts_and_bits_match_the_header(self):
         d = support.defines(self.text, "QUELTO_")

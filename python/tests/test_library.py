@@ -62,7 +62,7 @@ class Lookup(unittest.TestCase):
 class Version(unittest.TestCase):
     def test_version_matches_the_header_macros(self):
         import quelto
-        d = support.defines(support.header("bridge/QueltoBridge.h"), "QUELTO_BRIDGE_VERSION_")
+        d = support.defines(support.header("bridge/include/QueltoBridge.h"), "QUELTO_BRIDGE_VERSION_")
         expected = "%d.%d.%d" % (d["QUELTO_BRIDGE_VERSION_MAJOR"], d["QUELTO_BRIDGE_VERSION_MINOR"],
                                  d["QUELTO_BRIDGE_VERSION_PATCH"])
         self.assertEqual(quelto.version(), expected)

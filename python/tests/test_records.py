@@ -13,14 +13,29 @@ from tests import support
 
 class RecordLayout(unittest.TestCase):
     def test_block_record_offsets_match_the_c_header(self):
-        expected = support.offsets(support.header("pipeline/Quelto_DataAvailableEventArgs_C.h"), "QUELTO_C_OFFSET")
+        expected = support.offsets(support.header("pipeline/include/Quelto_DataAvailableEventArgs_C.h"), "QUELTO_C_OFFSET")
         self.assertEqual(len(expected), len(R.DataAvailableEventArgs._fields_))
         for field, offset in expected.items():
             self.assertEqual(getattr(R.DataAvailableEventArgs, field).offset, offset, field)
         self.assertEqual(C.sizeof(R.DataAvailableEventArgs), 376)
 
+    def test_block_record_follows_the_list_of_block_fields(self):
+        views = {"f32": R.ArrayViewF32, "i16": R.ArrayViewI16, "u16": R.ArrayViewU16}
+        fields = support.block_fields()
+        self.assertEqual([name for _, name, _ in fields], [name for name, _ in R.DataAvailableEventArgs._fields_])
+        types = dict(R.DataAvailableEventArgs._fields_)
+        for kind, name, view in fields:
+            if kind == "ARRAY":
+                self.assertIs(types[name], views[view], name)
+            elif kind == "FLAG":
+                self.assertIs(types[name], C.c_bool, name)
+            elif kind == "SCALAR":
+                self.assertIs(types[name], {"int32_t": C.c_int32, "uint16_t": C.c_uint16}[view], name)
+            else:
+                self.assertIs(types[name], C.c_int32, name)
+
     def test_capture_record_offsets_match_the_c_header(self):
-        expected = support.offsets(support.header("config/Quelto_CaptureConfiguration.h"), "QUELTO_CAPTURE_AT")
+        expected = support.offsets(support.header("config/include/Quelto_CaptureConfiguration.h"), "QUELTO_CAPTURE_AT")
         self.assertEqual(len(expected), len(R.CaptureConfiguration._fields_))
         for field, offset in expected.items():
             self.assertEqual(getattr(R.CaptureConfiguration, field).offset, offset, field)

@@ -44,11 +44,40 @@ if(NOT soname STREQUAL SONAME)
   message(FATAL_ERROR "SONAME is '${soname}', expected '${SONAME}'")
 endif()
 
-foreach(header QueltoBridge.h QueltoExport.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
+foreach(header QueltoBridge.h QueltoExport.h QueltoCommon.h Quelto_DataLayout.h Quelto_DaqSystem.h Quelto_DataAvailableEventArgs.h
                Quelto_DataAvailableEventArgs_C.h Quelto_CaptureConfiguration.h Quelto_SensorConfiguration.h
                Quelto_Enums.h Quelto_ValueTypes.h Quelto_ConfigurationHelpers.h SdkContract.h Runtime.h)
   expect_file("${prefix}/include/quelto-bridge/${header}")
 endforeach()
+# Every installed header compiles on its own, seeing only the installed
+# folder: as C++20, and as C11 too when it is a C header (an #ifndef guard;
+# C++-only headers use #pragma once).
+file(GLOB installed_headers "${prefix}/include/quelto-bridge/*.h")
+list(LENGTH installed_headers header_count)
+if(header_count LESS 14)
+  message(FATAL_ERROR "only ${header_count} headers installed")
+endif()
+set(alone "${WORK_DIR}/alone")
+file(MAKE_DIRECTORY "${alone}")
+set(c_headers 0)
+foreach(header IN LISTS installed_headers)
+  get_filename_component(name "${header}" NAME_WE)
+  file(WRITE "${alone}/${name}.cpp" "#include \"${name}.h\"\n#include \"${name}.h\"\n")
+  run("${name}.h alone (C++20)" "${CXX_COMPILER}" -std=c++20 -fsyntax-only -Wall -Wextra -Werror
+      -I "${prefix}/include/quelto-bridge" "${alone}/${name}.cpp")
+  file(READ "${header}" text)
+  if(NOT text MATCHES "#pragma once")
+    file(WRITE "${alone}/${name}.c" "#include \"${name}.h\"\n#include \"${name}.h\"\n")
+    run("${name}.h alone (C11)" "${C_COMPILER}" -std=c11 -pedantic -fsyntax-only -Wall -Wextra -Werror
+        -I "${prefix}/include/quelto-bridge" "${alone}/${name}.c")
+    math(EXPR c_headers "${c_headers} + 1")
+  endif()
+endforeach()
+if(c_headers LESS 9)
+  message(FATAL_ERROR "only ${c_headers} installed headers compile as C")
+endif()
+message(STATUS "${header_count} installed headers compile alone, ${c_headers} of them as C11 too")
+
 expect_file("${prefix}/${LIBDIR}/cmake/QueltoBridge/QueltoBridgeConfig.cmake")
 expect_file("${prefix}/${LIBDIR}/cmake/QueltoBridge/QueltoBridgeConfigVersion.cmake")
 expect_file("${prefix}/${LIBDIR}/pkgconfig/quelto-bridge.pc")

@@ -1,16 +1,32 @@
 // Quelto_DaqSystem: the C++ facade over one acquisition device.
 //
-// Threads: every member runs on the calling host thread, except that
-// listeners run on the facade's worker thread, one block at a time, in the
-// order the device raised the blocks. Members may be called from any host
-// thread; adding and removing listeners is safe at any time, also from
-// inside a listener.
+// Threads: every member runs on the calling thread. Listeners run on the
+// facade's worker thread, which lives from construction to destruction:
+// the device's thread only queues each block; the worker flattens it and
+// calls the listeners, one block at a time, in the order the device raised
+// the blocks. Members may be called from any host thread, but none may
+// overlap or follow the destructor.
+//
+// The queue: unbounded. Nothing is dropped while the facade lives, so
+// listeners slower than the device make it (and the memory) grow.
+//
+// Listeners may call every member. On their own facade that includes adding
+// (the new listener gets the next block) and removing listeners (no wait)
+// and destroying the facade (the worker ends when the listener returns).
+// On another facade, destruction and the removal of a running listener
+// wait for that facade's worker: two listeners that do so for each other's
+// facades wait for each other forever.
 //
 // Failures: device, conversion and reader failures are thrown to the caller
-// as exceptions derived from std::exception (the runtime's exception types).
+// as exceptions derived from std::exception (the runtime's exception types,
+// Runtime::Exception, with TypeName(), Message() and ToString()).
+//
+// The SDK is looked for by the runtime's own rules: in the host
+// executable's folder, then beside the bridge library once a
+// Quelto_Bridge_Create has installed that lookup.
 #pragma once
 
-#include "QueltoExport.h"
+#include "QueltoCommon.h"
 #include "Quelto_CaptureConfiguration.h"
 #include "Quelto_ConfigurationExportBase.h"
 #include "Quelto_DataAvailableEventArgs.h"
@@ -49,11 +65,17 @@ public:
     ~Quelto_DaqSystem();
 
     // Periods 1 to 3 pass unchanged; every other number starts with 0.
+    // Returns once the device has started; blocks follow on the worker.
     void StartCapturing(Quelto_DataAvailableEventPeriod period);
+    // Returns without waiting for the worker: blocks already queued are
+    // still delivered after it returns.
     void StopCapturing();
     // The device's state number (Quelto_DeviceState).
     int GetdeviceState();
     Quelto_SoftwareVersion SoftwareVersion();
+    // Offset calibrations: the sensor number passes unchecked (1 to 36 that
+    // sensor, 0 every sensor). Each starts the calibration and returns; the
+    // device reads Calibrating (4) while it runs.
     void CalibrateImuOffset(int sensor);
     void CalibrateGyroscopeOffset(int sensor);
     void CalibrateAccelerometerOffset(int sensor);
@@ -62,17 +84,20 @@ public:
     void GenerateInternalStopTrigger();
     void UpdateDisplay();
     void SaveCurrentRxConfiguration();
-    // Converts first, then sends: a record that does not convert sends nothing.
+    // Converts first, then sends: a record that does not convert sends
+    // nothing. The record is only read.
     void ConfigureCapture(Quelto_CaptureConfiguration& configuration);
-    // sensorIndex 1 to 36: that sensor; 0: sensors 1 to 36 in turn, each with
-    // its own converted object; any other number: nothing.
+    // sensorIndex QUELTO_SENSOR_FIRST to QUELTO_SENSOR_LAST (1 to 36): that
+    // sensor; 0: sensors 1 to 36 in turn, each with its own converted
+    // object; any other number: nothing, silently.
     void ConfigureSensor(Quelto_SensorConfiguration& configuration, int sensorIndex);
     // Reads a configuration file through the SDK's reader; the device is not
     // used. The host owns (and destroys) the returned record.
     Quelto_ConfigurationExportBase LoadConfiguration(const char* configFilePath);
 
-    // Appends a listener (a null cb is ignored). No duplicate check: a pair
-    // added twice is called twice per block.
+    // Appends a listener (a null cb is ignored); listeners are called in
+    // order of registration. No duplicate check: a pair added twice is
+    // called twice per block.
     void AddDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context);
     // Removes the oldest entry with this cb and context, if any. Once it has
     // returned (on a thread other than the worker), that entry is never

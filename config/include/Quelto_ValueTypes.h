@@ -43,40 +43,34 @@ typedef struct Quelto_FootSwTransducerThreshold {
     double T_T;
 } Quelto_FootSwTransducerThreshold;
 
-#ifdef __cplusplus
-#define QUELTO_ALIGNOF(T) alignof(T)
-#else
-#define QUELTO_ALIGNOF(T) _Alignof(T)
-#endif
-
 QUELTO_STATIC_ASSERT(sizeof(bool) == 1, "boolean bytes");
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_Color) == 4, "Quelto_Color size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_Color) == 1, "Quelto_Color alignment");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_Color, A) == 0, "Quelto_Color.A");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_Color, R) == 1, "Quelto_Color.R");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_Color, G) == 2, "Quelto_Color.G");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_Color, B) == 3, "Quelto_Color.B");
+QUELTO_CHECK_OFFSET(Quelto_Color, A, 0);
+QUELTO_CHECK_OFFSET(Quelto_Color, R, 1);
+QUELTO_CHECK_OFFSET(Quelto_Color, G, 2);
+QUELTO_CHECK_OFFSET(Quelto_Color, B, 3);
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_SoftwareVersion) == 16, "Quelto_SoftwareVersion size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_SoftwareVersion) == 4, "Quelto_SoftwareVersion alignment");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SoftwareVersion, Major) == 0, "Quelto_SoftwareVersion.Major");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SoftwareVersion, Minor) == 4, "Quelto_SoftwareVersion.Minor");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SoftwareVersion, Build) == 8, "Quelto_SoftwareVersion.Build");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SoftwareVersion, Revision) == 12, "Quelto_SoftwareVersion.Revision");
+QUELTO_CHECK_OFFSET(Quelto_SoftwareVersion, Major, 0);
+QUELTO_CHECK_OFFSET(Quelto_SoftwareVersion, Minor, 4);
+QUELTO_CHECK_OFFSET(Quelto_SoftwareVersion, Build, 8);
+QUELTO_CHECK_OFFSET(Quelto_SoftwareVersion, Revision, 12);
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_FootSwTransducerEnabled) == 4, "Quelto_FootSwTransducerEnabled size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_FootSwTransducerEnabled) == 1, "Quelto_FootSwTransducerEnabled alignment");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerEnabled, T_A) == 0, "Quelto_FootSwTransducerEnabled.T_A");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerEnabled, T_1) == 1, "Quelto_FootSwTransducerEnabled.T_1");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerEnabled, T_5) == 2, "Quelto_FootSwTransducerEnabled.T_5");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerEnabled, T_T) == 3, "Quelto_FootSwTransducerEnabled.T_T");
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerEnabled, T_A, 0);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerEnabled, T_1, 1);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerEnabled, T_5, 2);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerEnabled, T_T, 3);
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_FootSwTransducerThreshold) == 32, "Quelto_FootSwTransducerThreshold size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_FootSwTransducerThreshold) == 8, "Quelto_FootSwTransducerThreshold alignment");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerThreshold, T_A) == 0, "Quelto_FootSwTransducerThreshold.T_A");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerThreshold, T_1) == 8, "Quelto_FootSwTransducerThreshold.T_1");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerThreshold, T_5) == 16, "Quelto_FootSwTransducerThreshold.T_5");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_FootSwTransducerThreshold, T_T) == 24, "Quelto_FootSwTransducerThreshold.T_T");
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerThreshold, T_A, 0);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerThreshold, T_1, 8);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerThreshold, T_5, 16);
+QUELTO_CHECK_OFFSET(Quelto_FootSwTransducerThreshold, T_T, 24);
 
 #endif

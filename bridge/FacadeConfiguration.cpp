@@ -9,8 +9,8 @@
 namespace D = Quelto::Common::Definitions;
 
 namespace {
-constexpr int FirstSensor = 1;
-constexpr int LastSensor = 36;
+constexpr int FirstSensor = QUELTO_SENSOR_FIRST;
+constexpr int LastSensor = QUELTO_SENSOR_LAST;
 constexpr int AllSensors = 0;
 }  // namespace
 

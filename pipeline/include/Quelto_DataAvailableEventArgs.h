@@ -3,6 +3,8 @@
 // docs/data-layout.md gives each buffer's dimensions, lengths and units.
 #pragma once
 
+#include "QueltoCommon.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,7 +54,6 @@ struct Quelto_DataAvailableEventArgs {
     std::vector<int16_t> AnalogStates;
 };
 
-#define QUELTO_CHECK_OFFSET(T, field, off) static_assert(offsetof(T, field) == (off), #T "." #field)
 QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs, ScanNumber, 0);
 QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs, EmgSamples, 8);
 QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs, ImuSamples, 32);
@@ -97,4 +98,3 @@ QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs, AnalogSamples, 472);
 QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs, AnalogStates, 496);
 static_assert(sizeof(Quelto_DataAvailableEventArgs) == 520, "Quelto_DataAvailableEventArgs size");
 static_assert(alignof(Quelto_DataAvailableEventArgs) == 8, "Quelto_DataAvailableEventArgs alignment");
-#undef QUELTO_CHECK_OFFSET

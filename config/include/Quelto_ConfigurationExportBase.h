@@ -30,62 +30,62 @@ struct Quelto_ConfigurationExportBase {
     ~Quelto_ConfigurationExportBase() = default;
 
     Quelto_CaptureConfiguration CaptureConfiguration;
-    Quelto_SensorConfiguration SensorConfiguration[38];
+    Quelto_SensorConfiguration SensorConfiguration[QUELTO_CHANNEL_COUNT];
 
-    bool InstalledEfaChannels[38] = {};
-    bool EnabledEfaChannels[38] = {};
-    std::string EfaChannelName[38];
-    std::string EfaChannelUnit[38];
-    float EfaChannelScale[38] = {};
-    Quelto_ChannelType EfaChannelType[38] = {};
-    Quelto_ChannelSide EfaChannelSide[38] = {};
-    Quelto_Color EfaChannelLineColor[38] = {};
-    float EfaChannelFullScale[38] = {};
+    bool InstalledEfaChannels[QUELTO_CHANNEL_COUNT] = {};
+    bool EnabledEfaChannels[QUELTO_CHANNEL_COUNT] = {};
+    std::string EfaChannelName[QUELTO_CHANNEL_COUNT];
+    std::string EfaChannelUnit[QUELTO_CHANNEL_COUNT];
+    float EfaChannelScale[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelType EfaChannelType[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelSide EfaChannelSide[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_Color EfaChannelLineColor[QUELTO_CHANNEL_COUNT] = {};
+    float EfaChannelFullScale[QUELTO_CHANNEL_COUNT] = {};
 
-    bool InstalledImuChannels[38] = {};
-    bool EnabledImuChannels[38] = {};
-    std::string ImuChannelName[38];
-    std::string ImuChannelUnit[38];
-    float ImuChannelScale[38] = {};
-    Quelto_ChannelType ImuChannelType[38] = {};
-    Quelto_ChannelSide ImuChannelSide[38] = {};
-    Quelto_Color ImuChannelLineColor[38] = {};
-    float ImuChannelFullScale[38] = {};
+    bool InstalledImuChannels[QUELTO_CHANNEL_COUNT] = {};
+    bool EnabledImuChannels[QUELTO_CHANNEL_COUNT] = {};
+    std::string ImuChannelName[QUELTO_CHANNEL_COUNT];
+    std::string ImuChannelUnit[QUELTO_CHANNEL_COUNT];
+    float ImuChannelScale[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelType ImuChannelType[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelSide ImuChannelSide[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_Color ImuChannelLineColor[QUELTO_CHANNEL_COUNT] = {};
+    float ImuChannelFullScale[QUELTO_CHANNEL_COUNT] = {};
 
-    bool InstalledAccFswMapChannels[38] = {};
-    bool EnabledAccFswMapChannels[38] = {};
-    std::string AccFswMapChannelName[38];
-    std::string AccFswMapChannelUnit[38];
-    float AccFswMapChannelScale[38] = {};
-    Quelto_ChannelType AccFswMapChannelType[38] = {};
-    Quelto_ChannelSide AccFswMapChannelSide[38] = {};
-    Quelto_Color AccFswMapChannelLineColor[38] = {};
-    float AccFswMapChannelFullScale[38] = {};
+    bool InstalledAccFswMapChannels[QUELTO_CHANNEL_COUNT] = {};
+    bool EnabledAccFswMapChannels[QUELTO_CHANNEL_COUNT] = {};
+    std::string AccFswMapChannelName[QUELTO_CHANNEL_COUNT];
+    std::string AccFswMapChannelUnit[QUELTO_CHANNEL_COUNT];
+    float AccFswMapChannelScale[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelType AccFswMapChannelType[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_ChannelSide AccFswMapChannelSide[QUELTO_CHANNEL_COUNT] = {};
+    Quelto_Color AccFswMapChannelLineColor[QUELTO_CHANNEL_COUNT] = {};
+    float AccFswMapChannelFullScale[QUELTO_CHANNEL_COUNT] = {};
 
-    bool InstalledImuAgmChannels[114] = {};
-    bool EnabledImuAgmChannels[114] = {};
-    std::string ImuAgmChannelName[114];
-    std::string ImuAgmChannelUnit[114];
-    float ImuAgmChannelScale[114] = {};
-    Quelto_ChannelType ImuAgmChannelType[114] = {};
-    Quelto_ChannelSide ImuAgmChannelSide[114] = {};
-    Quelto_Color ImuAgmChannelLineColor[114] = {};
-    float ImuAgmChannelFullScale[114] = {};
+    bool InstalledImuAgmChannels[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    bool EnabledImuAgmChannels[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    std::string ImuAgmChannelName[QUELTO_IMU_AGM_CHANNEL_COUNT];
+    std::string ImuAgmChannelUnit[QUELTO_IMU_AGM_CHANNEL_COUNT];
+    float ImuAgmChannelScale[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    Quelto_ChannelType ImuAgmChannelType[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    Quelto_ChannelSide ImuAgmChannelSide[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    Quelto_Color ImuAgmChannelLineColor[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
+    float ImuAgmChannelFullScale[QUELTO_IMU_AGM_CHANNEL_COUNT] = {};
 
-    Quelto_ChannelType AnalogOutputChannelType[2][40] = {};
-    int32_t AnalogOutputSensorNum[2][40] = {};
-    int32_t AnalogOutputChannelAxis[2][40] = {};
+    Quelto_ChannelType AnalogOutputChannelType[QUELTO_ANALOG_OUTPUT_COUNT][QUELTO_ANALOG_OUTPUT_ENTRIES] = {};
+    int32_t AnalogOutputSensorNum[QUELTO_ANALOG_OUTPUT_COUNT][QUELTO_ANALOG_OUTPUT_ENTRIES] = {};
+    int32_t AnalogOutputChannelAxis[QUELTO_ANALOG_OUTPUT_COUNT][QUELTO_ANALOG_OUTPUT_ENTRIES] = {};
 
-    bool InstalledInsoles[2] = {};
-    bool EnabledInsoles[2] = {};
-    bool PlottingEnabledInsoles[2] = {};
-    std::string InsoleName[2];
-    std::string InsoleUnit[2];
-    float InsoleScale[2] = {};
-    Quelto_ChannelSide InsoleSide[2] = {};
-    Quelto_InsoleSize InsoleSize[2] = {};
-    float InsoleFullScale[2] = {};
-    bool EnabledInsoleImuChannels[2] = {};
+    bool InstalledInsoles[QUELTO_INSOLE_COUNT] = {};
+    bool EnabledInsoles[QUELTO_INSOLE_COUNT] = {};
+    bool PlottingEnabledInsoles[QUELTO_INSOLE_COUNT] = {};
+    std::string InsoleName[QUELTO_INSOLE_COUNT];
+    std::string InsoleUnit[QUELTO_INSOLE_COUNT];
+    float InsoleScale[QUELTO_INSOLE_COUNT] = {};
+    Quelto_ChannelSide InsoleSide[QUELTO_INSOLE_COUNT] = {};
+    Quelto_InsoleSize InsoleSize[QUELTO_INSOLE_COUNT] = {};
+    float InsoleFullScale[QUELTO_INSOLE_COUNT] = {};
+    bool EnabledInsoleImuChannels[QUELTO_INSOLE_COUNT] = {};
 
     bool Spare2Flags[2] = {};
     std::string Spare2Text1[2];
@@ -94,14 +94,14 @@ struct Quelto_ConfigurationExportBase {
     uint16_t Spare2Code1[2] = {};
     uint16_t Spare2Code2[2] = {};
     int32_t Spare2Value2[2] = {};
-    bool Spare38Flags1[38] = {};
-    bool Spare38Flags2[38] = {};
-    std::string Spare38Text1[38];
-    std::string Spare38Text2[38];
-    int32_t Spare38Value1[38] = {};
-    uint16_t Spare38Code1[38] = {};
-    uint16_t Spare38Code2[38] = {};
-    int32_t Spare38Value2[38] = {};
+    bool Spare38Flags1[QUELTO_CHANNEL_COUNT] = {};
+    bool Spare38Flags2[QUELTO_CHANNEL_COUNT] = {};
+    std::string Spare38Text1[QUELTO_CHANNEL_COUNT];
+    std::string Spare38Text2[QUELTO_CHANNEL_COUNT];
+    int32_t Spare38Value1[QUELTO_CHANNEL_COUNT] = {};
+    uint16_t Spare38Code1[QUELTO_CHANNEL_COUNT] = {};
+    uint16_t Spare38Code2[QUELTO_CHANNEL_COUNT] = {};
+    int32_t Spare38Value2[QUELTO_CHANNEL_COUNT] = {};
 
     float InsoleSampleRate_Hz = {};
     float InsoleImuSampleRate_Hz = {};
@@ -119,8 +119,7 @@ static_assert(sizeof(std::string) == 32, "texts are 32-byte std::string objects"
 static_assert(sizeof(Quelto_ConfigurationExportBase) == 26104, "Quelto_ConfigurationExportBase size");
 static_assert(alignof(Quelto_ConfigurationExportBase) == 8, "Quelto_ConfigurationExportBase alignment");
 
-#define QUELTO_EXPORT_AT(member, offset) \
-    static_assert(offsetof(Quelto_ConfigurationExportBase, member) == (offset), "Quelto_ConfigurationExportBase." #member)
+#define QUELTO_EXPORT_AT(member, offset) QUELTO_CHECK_OFFSET(Quelto_ConfigurationExportBase, member, offset)
 
 QUELTO_EXPORT_AT(CaptureConfiguration, 0);
 QUELTO_EXPORT_AT(SensorConfiguration, 192);

@@ -42,7 +42,7 @@ TEST(DataThunk, PaddingBytesAreZeroAndViewsPointIntoTheNativeRecord) {
     const Quelto_DataAvailableEventArgs n = Sample();
     Quelto_DataAvailableEventArgs_C c;
     std::memset(&c, 0xAB, sizeof c);  // garbage the fill must overwrite
-    Bridge_FillC(n, c);
+    FillCView(n, c);
     const auto* bytes = reinterpret_cast<const unsigned char*>(&c);
     const std::pair<int, int> padding[] = {{4, 8},     {198, 200}, {210, 212}, {222, 224},
                                            {241, 244}, {252, 256}, {340, 344}};
@@ -69,14 +69,14 @@ TEST(DataThunk, PaddingBytesAreZeroAndViewsPointIntoTheNativeRecord) {
 
 TEST(DataThunk, CallsTheHostWithItsContextAndNullCallbackCallsNothing) {
     Received r;
-    Bridge_Registration registration{&Capture, &r};
+    CRegistration registration{&Capture, &r};
     Bridge_DataThunk(Sample(), &registration);
     EXPECT_EQ(r.calls, 1);
     EXPECT_EQ(r.context, &r);
     EXPECT_EQ(r.emg, (std::vector<float>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(r.record.AnalogStates.count, 3u);
 
-    Bridge_Registration none{nullptr, &r};
+    CRegistration none{nullptr, &r};
     Bridge_DataThunk(Sample(), &none);
     EXPECT_EQ(r.calls, 1);
 }

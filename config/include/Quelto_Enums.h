@@ -8,6 +8,8 @@
 #ifndef QUELTO_ENUMS_H
 #define QUELTO_ENUMS_H
 
+#include "QueltoCommon.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -83,13 +85,6 @@ typedef int32_t Quelto_HDsEmgAcqType;
 
 #undef QUELTO_ENUM_U16
 
-#ifndef QUELTO_STATIC_ASSERT
-#ifdef __cplusplus
-#define QUELTO_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
-#define QUELTO_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
-#endif
-#endif
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_InsoleSize) == 2, "Quelto_InsoleSize width");
 QUELTO_STATIC_ASSERT(sizeof(Quelto_ChannelSide) == 2, "Quelto_ChannelSide width");

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Runtime.h"
+#include "SdkBlockFields.h"
 
 #include <cstdint>
 #include <functional>
@@ -163,51 +164,18 @@ public:
 
 // ------------------------------------------------------------ data event
 
-// One block of samples. Any array may be null. The SDK makes a fresh object
-// per event and never changes it afterwards.
+// One block of samples, with the fields of SdkBlockFields.h (every array a
+// Runtime::ArrayRef of its element type and rank). Any array may be null.
+// The SDK makes a fresh object per event and never changes it afterwards.
 class DataAvailableEventArgs : public virtual Runtime::Object {
 public:
-    int32_t ScanNumber = 0;
-    Runtime::ArrayRef<float, 2> EmgSamples;
-    Runtime::ArrayRef<float, 3> ImuSamples;
-    Runtime::ArrayRef<float, 3> AccelerometerSamples;
-    Runtime::ArrayRef<float, 3> GyroscopeSamples;
-    Runtime::ArrayRef<float, 3> MagnetometerSamples;
-    Runtime::ArrayRef<float, 1> SyncSamples;
-    Runtime::ArrayRef<int16_t, 1> SensorStates;
-    Runtime::ArrayRef<float, 2> FootSwSamples;
-    Runtime::ArrayRef<float, 3> FootSwRawSamples;
-    Runtime::ArrayRef<int16_t, 1> FootSwSensorStates;
-    Runtime::ArrayRef<uint16_t, 1> RemoteControlEvents;
-    uint16_t RemoteControlState = 0;
-    bool StartTriggerDetected = false;
-    bool StopTriggerDetected = false;
-    int32_t StartTriggerScan = 0;
-    int32_t StopTriggerScan = 0;
-    bool StartInsoleTriggerDetected = false;
-    bool StopInsoleTriggerDetected = false;
-    int32_t StartInsoleTriggerScan = 0;
-    int32_t StopInsoleTriggerScan = 0;
-    bool StartInsoleImuTriggerDetected = false;
-    bool StopInsoleImuTriggerDetected = false;
-    int32_t StartInsoleImuTriggerScan = 0;
-    int32_t StopInsoleImuTriggerScan = 0;
-    bool StartAnalogTriggerDetected = false;
-    bool StopAnalogTriggerDetected = false;
-    int32_t StartAnalogTriggerScan = 0;
-    int32_t StopAnalogTriggerScan = 0;
-    int32_t DataTransferRate = 0;
-    int32_t UsbLostPackets = 0;
-    bool UsbLowPerformance = false;
-    int32_t InsoleScanNumber = 0;
-    int32_t InsoleImuScanNumber = 0;
-    Runtime::ArrayRef<float, 3> InsoleSamples;
-    Runtime::ArrayRef<float, 3> InsoleImuSamples;
-    Runtime::ArrayRef<float, 3> InsoleAccelerometerSamples;
-    Runtime::ArrayRef<float, 3> InsoleGyroscopeSamples;
-    Runtime::ArrayRef<int16_t, 1> InsoleStates;
-    Runtime::ArrayRef<float, 2> AnalogSamples;
-    Runtime::ArrayRef<int16_t, 1> AnalogStates;
+#define QUELTO_SDK_EVENT_ARRAY(name, element, rank, view) Runtime::ArrayRef<element, rank> name;
+#define QUELTO_SDK_EVENT_SCALAR(name, type) type name = 0;
+#define QUELTO_SDK_EVENT_FLAG(name) bool name = false;
+    QUELTO_BLOCK_FIELDS(QUELTO_SDK_EVENT_ARRAY, QUELTO_SDK_EVENT_SCALAR, QUELTO_SDK_EVENT_FLAG, QUELTO_BLOCK_SKIP)
+#undef QUELTO_SDK_EVENT_ARRAY
+#undef QUELTO_SDK_EVENT_SCALAR
+#undef QUELTO_SDK_EVENT_FLAG
 };
 
 using DataAvailableEventHandler =

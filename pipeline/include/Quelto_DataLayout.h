@@ -11,6 +11,8 @@
 #ifndef QUELTO_DATA_LAYOUT_H
 #define QUELTO_DATA_LAYOUT_H
 
+#include "QueltoCommon.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -20,12 +22,12 @@
 extern "C" {
 #endif
 
-#define QUELTO_LAYOUT_SENSORS 36        /* EMG sensors with inertial units, rows of sensor buffers */
+#define QUELTO_LAYOUT_SENSORS QUELTO_SENSOR_COUNT /* EMG sensors with inertial units, rows of sensor buffers */
 #define QUELTO_LAYOUT_FOOTSWITCHES 2    /* foot switch A, foot switch B */
 #define QUELTO_LAYOUT_TRANSDUCERS 4     /* per foot switch: heel, 1st metatarsal, 5th metatarsal, toe */
-#define QUELTO_LAYOUT_INSOLES 2         /* insole 1 (left), insole 2 (right) */
+#define QUELTO_LAYOUT_INSOLES QUELTO_INSOLE_COUNT /* insole 1 (left), insole 2 (right) */
 #define QUELTO_LAYOUT_INSOLE_CELLS 16   /* pressure cells per insole, heel (1) to toe (16) */
-#define QUELTO_LAYOUT_ANALOG_CHANNELS 32
+#define QUELTO_LAYOUT_ANALOG_CHANNELS QUELTO_ANALOG_CHANNEL_COUNT
 #define QUELTO_LAYOUT_AXES 3            /* x, y, z of the sensor's own frame */
 #define QUELTO_LAYOUT_QUATERNION 4      /* w, x, y, z: sensor frame to world frame */
 

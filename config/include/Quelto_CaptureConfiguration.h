@@ -26,8 +26,8 @@ typedef struct Quelto_CaptureConfiguration {
     Quelto_InsoleRfProtocol Insole_RfProtocol;
     Quelto_AccelerometerFullScale Insole_AccelerometerFullScale;
     Quelto_GyroscopeFullScale Insole_GyroscopeFullScale;
-    bool EnabledInsole[2];
-    bool EnabledAnalogChannel[32];
+    bool EnabledInsole[QUELTO_INSOLE_COUNT];
+    bool EnabledAnalogChannel[QUELTO_ANALOG_CHANNEL_COUNT];
     Quelto_FootSwTransducerEnabled FootSwATransducerEnabled;
     Quelto_FootSwTransducerEnabled FootSwBTransducerEnabled;
     Quelto_FootSwTransducerThreshold FootSwATransducerThreshold;
@@ -38,8 +38,7 @@ typedef struct Quelto_CaptureConfiguration {
     uint32_t Analog_ChannelDelay_ms;
 } Quelto_CaptureConfiguration;
 
-#define QUELTO_CAPTURE_AT(field, offset) \
-    QUELTO_STATIC_ASSERT(offsetof(Quelto_CaptureConfiguration, field) == (offset), "Quelto_CaptureConfiguration." #field)
+#define QUELTO_CAPTURE_AT(field, offset) QUELTO_CHECK_OFFSET(Quelto_CaptureConfiguration, field, offset)
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_CaptureConfiguration) == 192, "Quelto_CaptureConfiguration size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_CaptureConfiguration) == 8, "Quelto_CaptureConfiguration alignment");

@@ -11,7 +11,7 @@
 // SDK object or array where one is required.
 #pragma once
 
-#include "QueltoExport.h"
+#include "QueltoCommon.h"
 #include "Quelto_CaptureConfiguration.h"
 #include "Quelto_ConfigurationExportBase.h"
 #include "Quelto_Enums.h"

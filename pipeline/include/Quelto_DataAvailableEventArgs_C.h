@@ -5,6 +5,8 @@
 #ifndef QUELTO_DATA_AVAILABLE_EVENT_ARGS_C_H
 #define QUELTO_DATA_AVAILABLE_EVENT_ARGS_C_H
 
+#include "QueltoCommon.h"
+
 #include <stddef.h>
 #include <stdint.h>
 #ifndef __cplusplus
@@ -79,16 +81,12 @@ typedef struct Quelto_DataAvailableEventArgs_C {
 
 #ifdef __cplusplus
 }
-#define QUELTO_C_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
-#define QUELTO_C_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
 
-#define QUELTO_C_OFFSET(field, off) \
-    QUELTO_C_STATIC_ASSERT(offsetof(Quelto_DataAvailableEventArgs_C, field) == (off), "offset of " #field)
-QUELTO_C_STATIC_ASSERT(sizeof(Quelto_ArrayView_f32) == 16 && sizeof(Quelto_ArrayView_i16) == 16 &&
+#define QUELTO_C_OFFSET(field, off) QUELTO_CHECK_OFFSET(Quelto_DataAvailableEventArgs_C, field, off)
+QUELTO_STATIC_ASSERT(sizeof(Quelto_ArrayView_f32) == 16 && sizeof(Quelto_ArrayView_i16) == 16 &&
                            sizeof(Quelto_ArrayView_u16) == 16, "array view size");
-QUELTO_C_STATIC_ASSERT(offsetof(Quelto_ArrayView_f32, count) == 8, "array view count");
+QUELTO_STATIC_ASSERT(offsetof(Quelto_ArrayView_f32, count) == 8, "array view count");
 QUELTO_C_OFFSET(ScanNumber, 0);
 QUELTO_C_OFFSET(EmgSamples, 8);
 QUELTO_C_OFFSET(ImuSamples, 24);
@@ -131,7 +129,7 @@ QUELTO_C_OFFSET(InsoleStates, 320);
 QUELTO_C_OFFSET(AnalogSpare, 336);
 QUELTO_C_OFFSET(AnalogSamples, 344);
 QUELTO_C_OFFSET(AnalogStates, 360);
-QUELTO_C_STATIC_ASSERT(sizeof(Quelto_DataAvailableEventArgs_C) == 376, "Quelto_DataAvailableEventArgs_C size");
+QUELTO_STATIC_ASSERT(sizeof(Quelto_DataAvailableEventArgs_C) == 376, "Quelto_DataAvailableEventArgs_C size");
 #undef QUELTO_C_OFFSET
 
 #endif

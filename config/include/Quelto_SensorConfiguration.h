@@ -14,11 +14,9 @@ typedef struct Quelto_SensorConfiguration {
 
 QUELTO_STATIC_ASSERT(sizeof(Quelto_SensorConfiguration) == 16, "Quelto_SensorConfiguration size");
 QUELTO_STATIC_ASSERT(QUELTO_ALIGNOF(Quelto_SensorConfiguration) == 4, "Quelto_SensorConfiguration alignment");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SensorConfiguration, SensorModel) == 0, "Quelto_SensorConfiguration.SensorModel");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SensorConfiguration, SensorMode) == 4, "Quelto_SensorConfiguration.SensorMode");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SensorConfiguration, AccelerometerFullScale) == 8,
-                     "Quelto_SensorConfiguration.AccelerometerFullScale");
-QUELTO_STATIC_ASSERT(offsetof(Quelto_SensorConfiguration, GyroscopeFullScale) == 12,
-                     "Quelto_SensorConfiguration.GyroscopeFullScale");
+QUELTO_CHECK_OFFSET(Quelto_SensorConfiguration, SensorModel, 0);
+QUELTO_CHECK_OFFSET(Quelto_SensorConfiguration, SensorMode, 4);
+QUELTO_CHECK_OFFSET(Quelto_SensorConfiguration, AccelerometerFullScale, 8);
+QUELTO_CHECK_OFFSET(Quelto_SensorConfiguration, GyroscopeFullScale, 12);
 
 #endif
