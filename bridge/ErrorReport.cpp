@@ -6,14 +6,12 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <mutex>
 
 namespace Entry {
 
 namespace {
 thread_local std::string t_lastError;
 thread_local bool t_failed = false;
-std::mutex g_logMutex;
 }  // namespace
 
 std::string ErrorLogPath() {
@@ -33,7 +31,6 @@ std::string ErrorLogPath() {
 bool AppendToErrorLog(const std::string& text) {
     try {
         const std::string path = ErrorLogPath();
-        std::lock_guard lock(g_logMutex);
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::u8path(Runtime::Path::FolderOf(path)), ec);
         Runtime::File::AppendAllText(path, text + "\n\n");

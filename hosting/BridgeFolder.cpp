@@ -39,7 +39,10 @@ std::string BridgeFolder() {
     return g_bridgeFolderClr ? Runtime::Text::ToUtf8(*g_bridgeFolderClr) : std::string();
 }
 
-std::u16string BridgeModulePath() {
+namespace {
+
+// Asks the platform for the path of the module that holds this code.
+std::u16string QueryModulePath() {
     const void* self = reinterpret_cast<const void*>(&SetupBridgeAssemblyResolve);
 #ifdef _WIN32
     HMODULE module = nullptr;
@@ -60,16 +63,27 @@ std::u16string BridgeModulePath() {
     }
     return std::u16string(buffer.begin(), buffer.end());
 #else
+    // The loader keeps the name the library was opened by, which may be
+    // relative to the folder current at that moment: resolve it now.
     Dl_info info{};
-    if (!dladdr(self, &info) || !info.dli_fname) return {};
+    if (!dladdr(self, &info) || !info.dli_fname || !*info.dli_fname) return {};
     std::string path = info.dli_fname;
     if (char* absolute = realpath(info.dli_fname, nullptr)) {
         path = absolute;
         std::free(absolute);
+    } else if (path.front() != '/') {
+        return {};  // never a folder that depends on the current directory
     }
     return Runtime::Text::FromUtf8(path);
 #endif
 }
+
+// Taken while the library is loaded, before the host can change directory.
+const std::u16string g_modulePathAtLoad = QueryModulePath();
+
+}  // namespace
+
+std::u16string BridgeModulePath() { return g_modulePathAtLoad; }
 
 }  // namespace Hosting
 

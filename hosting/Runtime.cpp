@@ -1,11 +1,10 @@
 #include "Runtime.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <fstream>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -14,9 +13,57 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace Runtime {
+
+#ifndef _WIN32
+namespace {
+// Holds back, on the calling thread, the signals a write can raise (a closed
+// pipe, a file-size limit) and discards those that this write raised, so the
+// caller sees only the failed write. The process's handlers are left alone.
+class QuietSignals {
+public:
+    QuietSignals() {
+        sigemptyset(&quiet_);
+        sigaddset(&quiet_, SIGPIPE);
+        sigaddset(&quiet_, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &quiet_, &previous_);
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        for (int s : {SIGPIPE, SIGXFSZ}) {
+            if (sigismember(&pending, s)) sigdelset(&quiet_, s);  // not ours: left for the host
+        }
+    }
+    ~QuietSignals() {
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        for (int s : {SIGPIPE, SIGXFSZ}) {
+            if (!sigismember(&quiet_, s) || !sigismember(&pending, s)) continue;
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, s);
+            const timespec zero{};
+            while (sigtimedwait(&one, nullptr, &zero) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    QuietSignals(const QuietSignals&) = delete;
+    QuietSignals& operator=(const QuietSignals&) = delete;
+
+private:
+    sigset_t quiet_;
+    sigset_t previous_;
+};
+}  // namespace
+#endif
 
 Exception::Exception(std::string message) : message_(std::move(message)), stack_(CaptureStackTrace(2)) {}
 
@@ -175,20 +222,7 @@ std::string ToAnsi(std::u16string_view s) {
                         nullptr, nullptr);
     return out;
 #else
-    std::string out;
-    out.reserve(s.size());
-    std::mbstate_t state{};
-    char buf[MB_LEN_MAX];
-    ForEachCodePoint(s, [&](char32_t c) {
-        const std::size_t n = std::wcrtomb(buf, static_cast<wchar_t>(c), &state);
-        if (n == static_cast<std::size_t>(-1)) {
-            state = std::mbstate_t{};
-            out += '?';
-        } else {
-            out.append(buf, n);
-        }
-    });
-    return out;
+    return ToUtf8(s);
 #endif
 }
 
@@ -200,26 +234,7 @@ std::u16string FromAnsi(const char* text) {
     if (n > 1) MultiByteToWideChar(CP_ACP, 0, text, -1, reinterpret_cast<LPWSTR>(out.data()), n);
     return out;
 #else
-    std::u16string out;
-    std::mbstate_t state{};
-    const char* p = text;
-    std::size_t left = std::strlen(text);
-    while (left > 0) {
-        wchar_t wc = 0;
-        const std::size_t n = std::mbrtowc(&wc, p, left, &state);
-        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
-            state = std::mbstate_t{};
-            out += u'?';
-            ++p;
-            --left;
-            continue;
-        }
-        if (n == 0) break;
-        AppendUtf16(out, static_cast<char32_t>(wc));
-        p += n;
-        left -= n;
-    }
-    return out;
+    return FromUtf8(std::string_view(text));
 #endif
 }
 }  // namespace Text
@@ -240,18 +255,82 @@ bool Exists(const std::string& path) {
 }
 
 void AppendAllText(const std::string& path, std::string_view text) {
+    const auto fail = [&path](const char* what, int error) {
+        throw IOException("Could not append to file '" + path + "': " + what +
+                          (error ? std::string(": ") + std::strerror(error) : std::string()));
+    };
 #ifdef _WIN32
     const std::u16string wide = Text::FromUtf8(path);
-    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"ab");
-#else
-    FILE* f = std::fopen(path.c_str(), "ab");
-#endif
-    if (!f) {
-        throw IOException("Could not open file '" + path + "' for appending: " + std::strerror(errno));
+    // Writes at offset 0xFFFFFFFF'FFFFFFFF go to the end of the file, as with
+    // append-only access; write access is kept to take a failed part back.
+    HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) fail("cannot open it", 0);
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER before{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !GetFileSizeEx(file, &before)) {
+        CloseHandle(file);
+        fail("not a regular file", 0);
     }
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!ok || !closed) throw IOException("Could not write to file '" + path + "'.");
+    std::size_t done = 0;
+    while (done < text.size()) {
+        OVERLAPPED at{};
+        at.Offset = at.OffsetHigh = 0xFFFFFFFF;
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 0x40000000));
+        if (!WriteFile(file, text.data() + done, chunk, &written, &at) || written == 0) break;
+        done += written;
+    }
+    if (done < text.size()) {
+        LARGE_INTEGER now{};
+        if (done > 0 && GetFileSizeEx(file, &now) && now.QuadPart == before.QuadPart + static_cast<LONGLONG>(done)) {
+            FILE_END_OF_FILE_INFO end{};
+            end.EndOfFile = before;
+            SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
+        }
+        CloseHandle(file);
+        fail("the text could not be written", 0);
+    }
+    CloseHandle(file);
+#else
+    const QuietSignals quiet;  // a file-size limit must not end the process
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                          0666);
+    if (fd < 0) fail("cannot open it", errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail("not a regular file", 0);
+    }
+    // One write; only a short one (full disk, size limit) is continued.
+    std::size_t done = 0;
+    off_t start = -1;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        if (done == 0) start = ::lseek(fd, 0, SEEK_CUR) - n;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < text.size()) {
+        // Take the part back, unless someone appended after it meanwhile, so
+        // the next report does not continue a cut one.
+        if (done > 0 && start >= 0 && ::fstat(fd, &st) == 0 && st.st_size == start + static_cast<off_t>(done)) {
+            while (::ftruncate(fd, start) != 0 && errno == EINTR) {
+            }
+        }
+        ::close(fd);
+        fail("the text could not be written", error);
+    }
+    if (::close(fd) != 0 && errno != EINTR) fail("the text could not be written", errno);
+#endif
 }
 }  // namespace File
 
@@ -276,16 +355,31 @@ std::string FolderOf(const std::string& path) {
 }
 }  // namespace Path
 
+namespace Console {
+void WriteError(std::string_view text) {
+#ifdef _WIN32
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+#else
+    std::fflush(stderr);  // what the host's stdio still holds goes first
+    const QuietSignals quiet;
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // closed or full: the text is lost, never the host
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+#endif
+}
+}  // namespace Console
+
 namespace Debug {
 void Write(std::string_view text) {
 #ifdef _WIN32
     const std::string copy(text);
     OutputDebugStringA(copy.c_str());
 #else
-    if (std::getenv("QUELTO_DEBUG_TRACE")) {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
-    }
+    if (std::getenv("QUELTO_DEBUG_TRACE")) Console::WriteError(text);
 #endif
 }
 }  // namespace Debug

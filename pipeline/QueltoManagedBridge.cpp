@@ -3,13 +3,11 @@
 #include "EventFlattening.h"
 #include "Quelto_DaqSystem.h"
 
-#include <cstdio>
-
 namespace {
 
 void ReportWorkerFailure(const std::string& text) {
     const std::string line = "Quelto.bridge: a block could not be delivered: " + text + "\n";
-    std::fputs(line.c_str(), stderr);
+    Runtime::Console::WriteError(line);
     Runtime::Debug::Write(line);
 }
 

@@ -17,6 +17,8 @@ case "$group" in
       libcli11-dev         # quelto-capture: command line
       libedf-dev           # quelto-capture and the simulated device's playback: EDF+/BDF+
       biosig-tools         # tests: save2gdf reads the capture files back independently
+      python3-mne          # tests: MNE reads the capture files back as the field's analyses do
+      python3-scipy        # scripts/signal-figures.py: spectra of the simulated signals
       pkg-config           # install test: the consumer built through quelto-bridge.pc
       python3-numpy        # Python binding
       python3-matplotlib   # Python binding: the drawing example

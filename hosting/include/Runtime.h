@@ -235,9 +235,10 @@ namespace Text {
 // UTF-8 <-> UTF-16. Invalid input becomes U+FFFD.
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
-// The system's narrow ("ANSI") code page: the current locale's character set
-// here, the active code page on Windows. Characters it cannot represent
-// become '?'. Conversion stops at the first NUL of the input.
+// The system's narrow ("ANSI") code page: the active code page on Windows,
+// where characters it cannot represent become '?'; UTF-8 elsewhere, whatever
+// the C library's locale, as the runtime itself does there (invalid input
+// becomes U+FFFD). Conversion stops at the first NUL of the input.
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(const char* text);
 }  // namespace Text
@@ -245,7 +246,11 @@ std::u16string FromAnsi(const char* text);
 namespace File {
 // True only for an existing regular file (or a link to one).
 bool Exists(const std::string& path);
-// Appends UTF-8 text, creating the file when missing. Throws IOException.
+// Appends UTF-8 text, creating the file when missing, as one write at the
+// end of the file: appends of other threads and processes never land inside
+// it. Never waits for the file and never follows a link at `path` itself:
+// anything but a regular file is refused. When the text cannot be written in
+// full, the part written is taken back. Throws IOException.
 void AppendAllText(const std::string& path, std::string_view text);
 }  // namespace File
 
@@ -261,6 +266,12 @@ namespace Debug {
 // error when the environment variable QUELTO_DEBUG_TRACE is set.
 void Write(std::string_view text);
 }  // namespace Debug
+
+namespace Console {
+// Writes to standard error. A closed pipe there loses the text and never
+// ends the process (no SIGPIPE reaches it).
+void WriteError(std::string_view text);
+}  // namespace Console
 
 // Call stack of the caller, one "   at <frame>" line each, innermost first.
 std::string CaptureStackTrace(int skipFrames = 0);

@@ -77,7 +77,9 @@ typedef enum Quelto_Buffer {
 
 /* One sample buffer. `scale` turns a buffer value into the file unit
  * `unit` (file value = buffer value * scale); `minimum`/`maximum` bound the
- * file values (the widest full scale the device offers). */
+ * file values (the widest full scale the device offers). File units are
+ * those of the common unit tables: angular rates in rpm (1 rpm = 6 deg/s),
+ * "-" for dimensionless values. */
 typedef struct Quelto_BufferLayout {
     const char* field;       /* member name in the block record */
     int rows;                /* 1 for SyncSamples (a rank-1 array) */
@@ -103,7 +105,7 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             b.minimum = -11000.0; b.maximum = 11000.0; b.labelFormat = "EMG%02d";
             break;
         case QUELTO_BUFFER_ORIENTATION:
-            b.field = "ImuSamples"; b.components = QUELTO_LAYOUT_QUATERNION; b.bufferUnit = ""; b.unit = "";
+            b.field = "ImuSamples"; b.components = QUELTO_LAYOUT_QUATERNION; b.bufferUnit = ""; b.unit = "-";
             b.minimum = -1.0; b.maximum = 1.0; b.labelFormat = "ORI%02d%c"; b.componentNames = "WXYZ";
             break;
         case QUELTO_BUFFER_ACCELEROMETER:
@@ -111,24 +113,24 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             b.minimum = -16.0; b.maximum = 16.0; b.labelFormat = "ACC%02d%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_GYROSCOPE:
-            b.field = "GyroscopeSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "deg/s"; b.unit = "deg/s";
-            b.minimum = -2000.0; b.maximum = 2000.0; b.labelFormat = "GYR%02d%c"; b.componentNames = "XYZ";
+            b.field = "GyroscopeSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "deg/s"; b.unit = "rpm";
+            b.scale = 1.0 / 6.0; b.minimum = -334.0; b.maximum = 334.0; b.labelFormat = "GYR%02d%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_MAGNETOMETER:
             b.field = "MagnetometerSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "uT"; b.unit = "uT";
             b.minimum = -4900.0; b.maximum = 4900.0; b.labelFormat = "MAG%02d%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_SYNC:
-            b.field = "SyncSamples"; b.rows = 1; b.bufferUnit = ""; b.unit = "";
+            b.field = "SyncSamples"; b.rows = 1; b.bufferUnit = ""; b.unit = "-";
             b.minimum = 0.0; b.maximum = 1.0; b.labelFormat = "SYNC";
             break;
         case QUELTO_BUFFER_FOOTSW:
-            b.field = "FootSwSamples"; b.rows = QUELTO_LAYOUT_FOOTSWITCHES; b.bufferUnit = ""; b.unit = "";
+            b.field = "FootSwSamples"; b.rows = QUELTO_LAYOUT_FOOTSWITCHES; b.bufferUnit = ""; b.unit = "-";
             b.minimum = 0.0; b.maximum = 15.0; b.labelFormat = "FSW%d";
             break;
         case QUELTO_BUFFER_FOOTSW_RAW:
             b.field = "FootSwRawSamples"; b.rows = QUELTO_LAYOUT_FOOTSWITCHES;
-            b.components = QUELTO_LAYOUT_TRANSDUCERS; b.bufferUnit = ""; b.unit = "";
+            b.components = QUELTO_LAYOUT_TRANSDUCERS; b.bufferUnit = ""; b.unit = "-";
             b.minimum = 0.0; b.maximum = 1.0; b.labelFormat = "FSW%d%c"; b.componentNames = "H15T";
             break;
         case QUELTO_BUFFER_INSOLE:
@@ -138,7 +140,7 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             break;
         case QUELTO_BUFFER_INSOLE_ORIENTATION:
             b.field = "InsoleImuSamples"; b.rows = QUELTO_LAYOUT_INSOLES; b.components = QUELTO_LAYOUT_QUATERNION;
-            b.bufferUnit = ""; b.unit = ""; b.minimum = -1.0; b.maximum = 1.0;
+            b.bufferUnit = ""; b.unit = "-"; b.minimum = -1.0; b.maximum = 1.0;
             b.labelFormat = "INS%dORI%c"; b.componentNames = "WXYZ";
             break;
         case QUELTO_BUFFER_INSOLE_ACCELEROMETER:
@@ -148,7 +150,7 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             break;
         case QUELTO_BUFFER_INSOLE_GYROSCOPE:
             b.field = "InsoleGyroscopeSamples"; b.rows = QUELTO_LAYOUT_INSOLES; b.components = QUELTO_LAYOUT_AXES;
-            b.bufferUnit = "deg/s"; b.unit = "deg/s"; b.minimum = -2000.0; b.maximum = 2000.0;
+            b.bufferUnit = "deg/s"; b.unit = "rpm"; b.scale = 1.0 / 6.0; b.minimum = -334.0; b.maximum = 334.0;
             b.labelFormat = "INS%dGYR%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_ANALOG:

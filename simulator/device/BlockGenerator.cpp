@@ -15,8 +15,6 @@ constexpr double DegToRad = Pi / 180.0;
 // Earth field in the world frame (x north, y west, z up), microtesla.
 constexpr double FieldNorth_uT = 20.0;
 constexpr double FieldUp_uT = -43.0;
-// Unit white noise band-limited to 20-450 Hz keeps about 43 % of its power.
-const double EmgNoiseGain = 1.0 / std::sqrt(0.43);
 
 // Smooth bump: 1 at x = 0, 0 for |x| >= 1.
 double Bump(double x) {
@@ -36,23 +34,61 @@ double Frac(double x) { return x - std::floor(x); }
 
 float Clip(double v, double limit) { return static_cast<float>(std::clamp(v, -limit, limit)); }
 
-// Second-order Butterworth sections (bilinear transform).
-void DesignLowPass(double f0, double fs, double& b0, double& b1, double& b2, double& a1, double& a2) {
-    const double w0 = 2 * Pi * f0 / fs, alpha = std::sin(w0) / std::sqrt(2.0), c = std::cos(w0), a0 = 1 + alpha;
-    b0 = (1 - c) / 2 / a0;
-    b1 = (1 - c) / a0;
-    b2 = b0;
-    a1 = -2 * c / a0;
-    a2 = (1 - alpha) / a0;
+// Second-order sections (bilinear transform); q = 1/sqrt(2) is Butterworth.
+constexpr double Butterworth2 = 0.70710678118654752;
+// The two sections of a fourth-order Butterworth filter.
+constexpr double Butterworth4[2] = {0.54119610014619698, 1.3065629648763766};
+
+template <class Section>
+void DesignLowPass(Section& f, double f0, double fs, double q = Butterworth2) {
+    const double w0 = 2 * Pi * f0 / fs, alpha = std::sin(w0) / (2 * q), c = std::cos(w0), a0 = 1 + alpha;
+    f.b0 = (1 - c) / 2 / a0;
+    f.b1 = (1 - c) / a0;
+    f.b2 = f.b0;
+    f.a1 = -2 * c / a0;
+    f.a2 = (1 - alpha) / a0;
 }
-void DesignHighPass(double f0, double fs, double& b0, double& b1, double& b2, double& a1, double& a2) {
-    const double w0 = 2 * Pi * f0 / fs, alpha = std::sin(w0) / std::sqrt(2.0), c = std::cos(w0), a0 = 1 + alpha;
-    b0 = (1 + c) / 2 / a0;
-    b1 = -(1 + c) / a0;
-    b2 = b0;
-    a1 = -2 * c / a0;
-    a2 = (1 - alpha) / a0;
+template <class Section>
+void DesignHighPass(Section& f, double f0, double fs, double q = Butterworth2) {
+    const double w0 = 2 * Pi * f0 / fs, alpha = std::sin(w0) / (2 * q), c = std::cos(w0), a0 = 1 + alpha;
+    f.b0 = (1 + c) / 2 / a0;
+    f.b1 = -(1 + c) / a0;
+    f.b2 = f.b0;
+    f.a1 = -2 * c / a0;
+    f.a2 = (1 - alpha) / a0;
 }
+
+// 1 / RMS of unit white noise through `sections` (from their impulse response).
+template <class Section>
+double UnitRmsGain(std::initializer_list<Section> sections) {
+    std::vector<Section> chain(sections);
+    for (auto& f : chain) f.z1 = f.z2 = 0;
+    double energy = 0;
+    for (int n = 0; n < 4096; ++n) {
+        double x = n == 0 ? 1.0 : 0.0;
+        for (auto& f : chain) x = f.Step(x);
+        energy += x * x;
+    }
+    return 1.0 / std::sqrt(energy);
+}
+
+// Heel-strike shock, in units of its peak, `tau` seconds after the strike:
+// a 12 ms rise and a smaller rebound, over within about 0.1 s.
+double Shock(double tau) {
+    constexpr double Rise_s = 0.012, Rebound_s = 0.03;
+    if (tau <= 0 || tau > 0.2) return 0.0;
+    const double a = tau / Rise_s;
+    double v = a * std::exp(1 - a);
+    if (tau > Rebound_s) {
+        const double b = (tau - Rebound_s) / Rise_s;
+        v -= 0.35 * b * std::exp(1 - b);
+    }
+    return v;
+}
+
+// Fatigue: the muscle's spectrum slides down by up to a fifth, half of that
+// in the first seven minutes.
+double FatigueScale(double t) { return 1.0 - 0.2 * (1.0 - std::exp(-std::max(t, 0.0) / 600.0)); }
 
 // Transducers: gait phase of peak force, half width, peak (fraction of full force).
 struct Contact {
@@ -134,25 +170,73 @@ double BlockGenerator::Rng::Gaussian() {
     return (sum / 65536.0 - 2.0) * std::sqrt(3.0);
 }
 
+void BlockGenerator::Gait::Reset(uint64_t seed) {
+    rng.state = SplitMix(seed ^ 0x5DEECE66Dull);
+    mean_s = GaitCycle_s * (0.985 + 0.03 * rng.Uniform());
+    driftDepth = 0.01 + 0.01 * rng.Uniform();
+    driftPeriod_s = 120.0 + 180.0 * rng.Uniform();
+    driftPhase = 2 * Pi * rng.Uniform();
+    // Step-time asymmetry of 2-4 %, to either side.
+    const double asymmetry = 0.005 + 0.005 * rng.Uniform();
+    rightOffset = 0.5 + (rng.Uniform() < 0.5 ? -asymmetry : asymmetry);
+    wobble = 0;
+    starts.assign(1, 0.0);
+}
+
+void BlockGenerator::Gait::Extend(double t) {
+    while (starts.back() <= t) {
+        // Stride-to-stride deviation of 1.5 % (correlated over a few strides)
+        // on top of a slow drift of the walking pace.
+        wobble = 0.5 * wobble + 0.866 * 0.015 * rng.Gaussian();
+        const double t0 = starts.back();
+        starts.push_back(t0 + mean_s * (1 + driftDepth * std::sin(2 * Pi * t0 / driftPeriod_s + driftPhase) + wobble));
+    }
+}
+
+double BlockGenerator::Gait::Phase(int leg, double t) {
+    double p;
+    if (t < 0) {
+        p = t / mean_s;
+    } else {
+        Extend(t);
+        const size_t k = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) - starts.begin()) - 1;
+        p = static_cast<double>(k) + (t - starts[k]) / (starts[k + 1] - starts[k]);
+    }
+    return leg == 0 ? p : p - rightOffset;
+}
+
+double BlockGenerator::Gait::TimeOf(int leg, double phase) {
+    const double x = leg == 0 ? phase : phase + rightOffset;
+    if (x < 0) return x * mean_s;
+    const auto k = static_cast<size_t>(x);
+    while (starts.size() <= k + 1) Extend(starts.back());
+    return starts[k] + (x - static_cast<double>(k)) * (starts[k + 1] - starts[k]);
+}
+
+double BlockGenerator::Gait::Rate(int leg, double t) {
+    const double p = Phase(leg, t), k = std::floor(p);
+    return 1.0 / (TimeOf(leg, k + 1) - TimeOf(leg, k));
+}
+
 BlockGenerator::BlockGenerator(uint64_t seed) : seed_(seed), sensors_(Sensors), cellGain_(Insoles * InsoleCells) {}
 
 DevicePlan BlockGenerator::Start(const DevicePlan& configured, std::chrono::microseconds period) {
     plan_ = configured;
     period_us_ = period.count();
     block_ = 0;
+    gait_.Reset(seed_);
     Rng params{SplitMix(seed_)};
     for (int i = 0; i < Sensors; ++i) {
         Sensor& s = sensors_[i];
         s = Sensor{};
         s.emgNoise.state = SplitMix(seed_ * 1000003u + 2 * i + 1);
         s.imuNoise.state = SplitMix(seed_ * 1000003u + 2 * i + 2);
-        DesignHighPass(20.0, EmgBlockRateHz, s.highPass.b0, s.highPass.b1, s.highPass.b2, s.highPass.a1, s.highPass.a2);
-        DesignLowPass(450.0, EmgBlockRateHz, s.lowPass.b0, s.lowPass.b1, s.lowPass.b2, s.lowPass.a1, s.lowPass.a2);
+        s.ampNoise.state = SplitMix(~seed_ * 1000003u + i);
         // 50 uV to 1.5 mV, spread evenly on a log scale.
         s.amplitude_V = 50e-6 * std::pow(30.0, params.Uniform());
         s.burstCenter = params.Uniform();
         s.burstHalfWidth = 0.08 + 0.12 * params.Uniform();
-        s.footPhase = (i % 2) * 0.5;
+        s.leg = i % 2;
         s.emgOffset_V = (params.Uniform() - 0.5) * 200e-6;
         s.pitch0_deg = (params.Uniform() - 0.5) * 40.0;
         s.swing_deg = 10.0 + 25.0 * params.Uniform();
@@ -162,9 +246,36 @@ DevicePlan BlockGenerator::Start(const DevicePlan& configured, std::chrono::micr
             s.accOffset_g[a] = (params.Uniform() - 0.5) * 0.08;
             s.gyroBias_dps[a] = (params.Uniform() - 0.5) * 4.0;
         }
+        // Median frequency about 80-100 Hz before fatigue, no less than 64 Hz
+        // after.
+        s.spectrumHigh_Hz = 40.0;
+        s.spectrumLow_Hz = 100.0 + 35.0 * params.Uniform();
+        // Pairs of sensors (left, right) sit on the shanks, the thighs and
+        // the trunk in turn: the shock of a heel strike is largest on the shank.
+        const double u = params.Uniform();
+        switch ((i / 2) % 3) {
+            case 0: s.shock_g = 2.2 + 1.2 * u; break;
+            case 1: s.shock_g = 0.6 + 0.4 * u; break;
+            default: s.shock_g = 0.2 + 0.2 * u; break;
+        }
     }
     for (double& g : cellGain_) g = 0.9 + 0.2 * params.Uniform();
     return plan_;
+}
+
+void BlockGenerator::DesignEmg(Sensor& s, int rateHz, double t) {
+    EmgChain& c = s.emg;
+    if (rateHz != s.emgRateHz) {
+        s.emgRateHz = rateHz;
+        DesignHighPass(c.ampHigh, 20.0, rateHz);
+        DesignLowPass(c.ampLow1, 450.0, rateHz, Butterworth4[0]);
+        DesignLowPass(c.ampLow2, 450.0, rateHz, Butterworth4[1]);
+        c.noiseGain = UnitRmsGain({c.ampHigh, c.ampLow1, c.ampLow2});
+    }
+    const double fatigue = FatigueScale(t);
+    DesignHighPass(c.muscleHigh, s.spectrumHigh_Hz * fatigue, rateHz);
+    DesignLowPass(c.muscleLow, s.spectrumLow_Hz * fatigue, rateHz);
+    c.muscleGain = UnitRmsGain({c.muscleHigh, c.muscleLow});
 }
 
 void BlockGenerator::Calibrate(Calibration kind, int sensor) {
@@ -215,11 +326,21 @@ void BlockGenerator::FillEmg(D::DataAvailableEventArgs& e, int64_t first, int co
         for (int n = 0; n < count; ++n) {
             const int64_t g = first + n;
             if (g % hold == 0) {
-                const double t = static_cast<double>(g) / EmgBlockRateHz;
-                const double phase = Frac(t / GaitCycle_s + s.footPhase);
-                const double activation = 0.03 + Bump(PhaseDistance(phase, s.burstCenter) / s.burstHalfWidth);
-                const double noise = s.lowPass.Step(s.highPass.Step(s.emgNoise.Gaussian())) * EmgNoiseGain;
-                s.lastEmg = Clip(s.amplitude_V * activation * noise + s.emgOffset_V, EmgFullScale_V);
+                // The sensor's own sample j; filters are redesigned once a
+                // second as the spectrum slides down.
+                const int64_t j = g / hold;
+                const double t = static_cast<double>(j) / p.emgRateHz;
+                if (s.emgDesigned < 0 || j % p.emgRateHz == 0) {
+                    DesignEmg(s, p.emgRateHz, t);
+                    s.emgDesigned = j;
+                }
+                EmgChain& c = s.emg;
+                const double phase = Frac(gait_.Phase(s.leg, t));
+                const double activation = Bump(PhaseDistance(phase, s.burstCenter) / s.burstHalfWidth);
+                const double muscle = c.muscleLow.Step(c.muscleHigh.Step(s.emgNoise.Gaussian())) * c.muscleGain;
+                const double noise = s.ampNoise.Gaussian() * AmplifierNoise_V * c.noiseGain;
+                const double v = c.ampLow2.Step(c.ampLow1.Step(c.ampHigh.Step(s.amplitude_V * activation * muscle + noise)));
+                s.lastEmg = Clip(v + s.emgOffset_V, EmgFullScale_V);
             }
             row[n] = s.lastEmg;
         }
@@ -231,16 +352,21 @@ void BlockGenerator::FillEmg(D::DataAvailableEventArgs& e, int64_t first, int co
 }
 
 BlockGenerator::Inertial BlockGenerator::SensorInertial(Sensor& s, const SensorPlan& p, double t) {
-    const double w = 2 * Pi / GaitCycle_s;
-    const double arg = w * t + 2 * Pi * (s.footPhase + s.phase);
+    const double stride = gait_.Phase(s.leg, t);
+    const double arg = 2 * Pi * (stride + s.phase);
     const double pitch = s.pitch0_deg + s.swing_deg * std::sin(arg);
-    const double rate = s.swing_deg * w * std::cos(arg);  // deg/s about the sensor's x axis
+    // deg/s about the sensor's x axis
+    const double rate = s.swing_deg * 2 * Pi * gait_.Rate(s.leg, t) * std::cos(arg);
     const Pose pose = PoseOf(pitch, s.heading_deg, 0.12 * std::sin(2 * arg));
+    // The heel strike's shock runs along the limb (the sensor's z axis) with
+    // a smaller braking part along x.
+    const double shock = s.shock_g * Shock(t - gait_.TimeOf(s.leg, std::floor(stride)));
+    const double movement[3] = {pose.acc[0] - 0.3 * shock, pose.acc[1], pose.acc[2] + shock};
     Inertial r{};
     std::copy_n(pose.q, 4, r.q);
     const double gyro[3] = {rate, 0.0, 0.0};
     for (int a = 0; a < 3; ++a) {
-        r.acc[a] = Clip(pose.acc[a] + s.accOffset_g[a] + 0.004 * s.imuNoise.Gaussian(), p.accFullScale_g);
+        r.acc[a] = Clip(movement[a] + s.accOffset_g[a] + 0.004 * s.imuNoise.Gaussian(), p.accFullScale_g);
         r.gyro[a] = Clip(gyro[a] + s.gyroBias_dps[a] + 0.2 * s.imuNoise.Gaussian(), p.gyroFullScale_dps);
         r.mag[a] = Clip(pose.mag[a] + 0.3 * s.imuNoise.Gaussian(), MagnetometerFullScale_uT);
     }
@@ -279,7 +405,7 @@ void BlockGenerator::FillFootSwitches(D::DataAvailableEventArgs& e, int64_t firs
         if (!plan_.footSwOn[sw]) continue;
         for (int n = 0; n < count; ++n) {
             const double t = static_cast<double>(first + n) / plan_.footSwRateHz;
-            const double phase = Frac(t / GaitCycle_s + 0.5 * sw);
+            const double phase = Frac(gait_.Phase(sw, t));
             int contact = 0;
             for (int tr = 0; tr < Transducers; ++tr) {
                 if (!plan_.transducerOn[sw][tr]) continue;
@@ -300,7 +426,7 @@ void BlockGenerator::FillInsoles(D::DataAvailableEventArgs& e, int64_t first, in
         if (!plan_.insoleOn[ins]) continue;
         for (int n = 0; n < count; ++n) {
             const double t = static_cast<double>(first + n) / plan_.insoleRateHz;
-            const double phase = Frac(t / GaitCycle_s + 0.5 * ins);
+            const double phase = Frac(gait_.Phase(ins, t));
             for (int c = 0; c < InsoleCells; ++c) {
                 // Cells from heel to toe load one after the other; heel and
                 // forefoot carry more than the midfoot.
@@ -316,12 +442,12 @@ void BlockGenerator::FillInsoles(D::DataAvailableEventArgs& e, int64_t first, in
     e.InsoleImuSamples = Zeroed<3>(Insoles, countImu, 4);
     e.InsoleAccelerometerSamples = Zeroed<3>(Insoles, countImu, 3);
     e.InsoleGyroscopeSamples = Zeroed<3>(Insoles, countImu, 3);
-    const double w = 2 * Pi / GaitCycle_s;
     for (int ins = 0; ins < Insoles; ++ins) {
         if (!plan_.insoleOn[ins]) continue;
         for (int n = 0; n < countImu; ++n) {
             const double t = static_cast<double>(firstImu + n) / plan_.insoleImuRateHz;
-            const double arg = w * t + 2 * Pi * 0.5 * ins;
+            const double arg = 2 * Pi * gait_.Phase(ins, t);
+            const double w = 2 * Pi * gait_.Rate(ins, t);
             const double pitch = 25.0 * std::sin(arg);
             const Pose pose = PoseOf(pitch, 0.0, 0.2 * std::sin(2 * arg));
             std::copy_n(pose.q, 4, &(*e.InsoleImuSamples)(ins, n, 0));

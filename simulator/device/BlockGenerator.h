@@ -42,14 +42,18 @@ public:
     virtual void Calibrate(Calibration kind, int sensor) = 0;
 };
 
-// Synthetic signals. Gait cycle of 1 s (left foot at phase 0, right at 0.5):
-// EMG bursts, limb and foot pitch, foot-switch contacts and insole pressures
-// all follow it. Per-sensor amplitude, burst timing, mounting angle and
-// offsets come from the seed; the same seed, configuration and period give
-// the same blocks.
+// Synthetic signals of one walking subject, deterministic for a seed (the
+// same seed, configuration and period give the same blocks). Strides of
+// about GaitCycle_s vary from stride to stride and drift slowly; the right
+// heel strikes a little off half a stride after the left. EMG bursts, limb
+// and foot pitch, heel-strike shocks, foot-switch contacts and insole
+// pressures all follow the strides. EMG is shaped noise with its power
+// mostly in 20-450 Hz over an amplifier noise floor that is the same for
+// every sensor; its spectrum slides slowly down over minutes (fatigue).
 class BlockGenerator final : public BlockSource {
 public:
-    static constexpr double GaitCycle_s = 1.0;
+    static constexpr double GaitCycle_s = 1.0;      // mean stride time
+    static constexpr double AmplifierNoise_V = 2.5e-6;  // RMS of the noise floor in the EMG band
 
     explicit BlockGenerator(uint64_t seed = 1);
 
@@ -80,14 +84,41 @@ private:
         float gyro[3];
         float mag[3];
     };
+    // Filters of one EMG channel at its own rate: the muscle's spectral
+    // shape, then the amplifier's 20-450 Hz band.
+    struct EmgChain {
+        Biquad muscleHigh, muscleLow, ampHigh, ampLow1, ampLow2;
+        double muscleGain = 1;  // unit white noise through the muscle filters -> unit RMS
+        double noiseGain = 1;   // unit white noise through the amplifier -> unit RMS
+    };
+    // Heel strikes: stride k of the left foot starts at starts[k]; the
+    // right foot strikes `rightOffset` strides after the left.
+    struct Gait {
+        Rng rng{0};
+        std::vector<double> starts;
+        double mean_s = GaitCycle_s, driftDepth = 0, driftPeriod_s = 200, driftPhase = 0;
+        double wobble = 0;  // stride-to-stride deviation, correlated over a few strides
+        double rightOffset = 0.5;
+        void Reset(uint64_t seed);
+        double Phase(int leg, double t);  // strides since the first heel strike of `leg`
+        double TimeOf(int leg, double phase);
+        double Rate(int leg, double t);   // strides per second at t
+    private:
+        void Extend(double t);
+    };
     struct Sensor {
         Rng emgNoise{0};
+        Rng ampNoise{0};
         Rng imuNoise{0};
-        Biquad highPass, lowPass;
+        EmgChain emg;
+        int emgRateHz = 0;        // rate the filters were designed for
+        int64_t emgDesigned = -1; // own sample index of the last filter design
+        double spectrumHigh_Hz = 40, spectrumLow_Hz = 120;  // muscle shape before fatigue
         double amplitude_V = 0;  // burst amplitude
         double burstCenter = 0;  // gait phase of the burst
         double burstHalfWidth = 0.1;
-        double footPhase = 0;    // 0 left leg, 0.5 right leg
+        int leg = 0;             // 0 left, 1 right
+        double shock_g = 0;      // heel-strike shock along the limb
         double emgOffset_V = 0;
         double pitch0_deg = 0, swing_deg = 0, heading_deg = 0, phase = 0;
         double accOffset_g[3] = {};
@@ -105,6 +136,7 @@ private:
     void FillAnalog(Quelto::Common::Definitions::DataAvailableEventArgs& e, int64_t first, int count);
     void FillRemote(Quelto::Common::Definitions::DataAvailableEventArgs& e, int64_t first, int count);
     Inertial SensorInertial(Sensor& s, const SensorPlan& p, double t);
+    void DesignEmg(Sensor& s, int rateHz, double t);
 
     uint64_t seed_;
     DevicePlan plan_;
@@ -112,6 +144,7 @@ private:
     int64_t block_ = 0;
     std::vector<Sensor> sensors_;
     std::vector<double> cellGain_;  // insole cells, [insole][cell]
+    Gait gait_;
 };
 
 }  // namespace QueltoSim

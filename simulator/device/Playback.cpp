@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -46,9 +47,34 @@ std::string Trimmed(const char* text) {
     return s;
 }
 
+// The place of a file label: the layout's label, after a signal type
+// ("EMG EMG07", "MISC ACC07X") or bare, as older recordings have it.
+const Place* PlaceOf(const std::string& label) {
+    auto it = Places().find(label);
+    const size_t space = label.find(' ');
+    if (it == Places().end() && space != std::string::npos) it = Places().find(label.substr(space + 1));
+    return it == Places().end() ? nullptr : &it->second;
+}
+
+// File value -> buffer value for a channel in `unit`; 0 for a unit the
+// buffer does not have. Older recordings have deg/s and no unit for
+// dimensionless channels.
+double ScaleOf(const Quelto_BufferLayout& layout, const std::string& unit) {
+    if (unit == layout.unit) return layout.scale;
+    if (unit == "deg/s" && std::string(layout.bufferUnit) == "deg/s") return 1.0;
+    if (unit.empty() && std::string(layout.unit) == "-") return layout.scale;
+    return 0.0;
+}
+
 }  // namespace
 
 PlaybackSource::PlaybackSource(const std::string& path) {
+    // A FIFO or device would block the reader (and the device's creation).
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        throw Runtime::FileNotFoundException("Playback file '" + path + "' is not a regular file.");
+    }
     auto header = std::make_unique<edf_hdr_struct>();
     if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_READ_ANNOTATIONS) != 0) {
         const int code = header->filetype;
@@ -64,11 +90,13 @@ PlaybackSource::PlaybackSource(const std::string& path) {
     std::vector<double> buf;
     for (int s = 0; s < header->edfsignals; ++s) {
         const edf_param_struct& p = header->signalparam[s];
-        const auto it = Places().find(Trimmed(p.label));
-        if (it == Places().end()) continue;
-        const Place& place = it->second;
+        const std::string label = Trimmed(p.label);
+        const Place* found = PlaceOf(label);
+        if (!found) continue;
+        const Place& place = *found;
         const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(place.buffer);
-        if (Trimmed(p.physdimension) != layout.unit) continue;
+        const double scale = ScaleOf(layout, Trimmed(p.physdimension));
+        if (scale == 0.0) continue;
         const int rate = static_cast<int>(std::lround(p.smp_in_datarecord / recordSeconds));
         Stream& stream = streams_[place.buffer];
         if (stream.rateHz == 0) {
@@ -82,11 +110,11 @@ PlaybackSource::PlaybackSource(const std::string& path) {
         if (edfread_physical_samples(handle, s, static_cast<int>(p.smp_in_file), buf.data()) !=
             static_cast<int>(p.smp_in_file)) {
             edfclose_file(handle);
-            throw Runtime::FormatException("Playback file '" + path + "': channel " + it->first + " cannot be read.");
+            throw Runtime::FormatException("Playback file '" + path + "': channel " + label + " cannot be read.");
         }
         auto& out = stream.data[static_cast<size_t>(place.row) * layout.components + place.component];
         out.resize(buf.size());
-        for (size_t i = 0; i < buf.size(); ++i) out[i] = static_cast<float>(buf[i] / layout.scale);
+        for (size_t i = 0; i < buf.size(); ++i) out[i] = static_cast<float>(buf[i] / scale);
         ++channels_;
     }
     ReadEvents(handle, header->annotations_in_file);
@@ -101,18 +129,22 @@ void PlaybackSource::ReadEvents(int handle, long long count) {
         edf_annotation_struct a{};
         if (edf_get_annotation(handle, static_cast<int>(n), &a) != 0 || a.onset < 0) continue;
         const int64_t onset_us = a.onset / (EDFLIB_TIME_DIMENSION / 1000000);
+        // A press's duration is how long its button was held (EDFlib: text,
+        // in seconds; empty when not known).
+        const double held_s = a.duration[0] ? std::strtod(a.duration, nullptr) : 0.0;
+        const int64_t held_us = held_s > 0 ? static_cast<int64_t>(std::llround(held_s * 1e6)) : 0;
         const std::string text = Trimmed(a.annotation);
         if (text == "StartTrigger") {
             events_.push_back({Event::Kind::StartTrigger, onset_us, 0});
         } else if (text == "StopTrigger") {
             events_.push_back({Event::Kind::StopTrigger, onset_us, 0});
         } else if (text == "Marker") {
-            events_.push_back({Event::Kind::Remote, onset_us, QUELTO_REMOTE_MARKER});
+            events_.push_back({Event::Kind::Remote, onset_us, QUELTO_REMOTE_MARKER, held_us});
         } else if (text.rfind("Remote ", 0) == 0) {
             char* end = nullptr;
             const long code = std::strtol(text.c_str() + 7, &end, 10);
             if (end != text.c_str() + 7 && *end == '\0' && code > 0 && code <= 0xFFFF) {
-                events_.push_back({Event::Kind::Remote, onset_us, static_cast<uint16_t>(code)});
+                events_.push_back({Event::Kind::Remote, onset_us, static_cast<uint16_t>(code), held_us});
             }
         }
     }
@@ -128,8 +160,14 @@ void PlaybackSource::FillEvents(D::DataAvailableEventArgs& e, int64_t block, int
     const int64_t from = block * period_us_, to = from + period_us_;
     const auto scanAt = [](int64_t t_us, int rate) { return static_cast<int32_t>(t_us * rate / 1000000); };
     const int analogRate = RateOf(QUELTO_BUFFER_ANALOG) ? RateOf(QUELTO_BUFFER_ANALOG) : scanRate;
+    // The button state at the block's last scan.
+    const int64_t last_us = (static_cast<int64_t>(scanAt(to, scanRate)) - 1) * 1000000 / scanRate;
     for (const Event& ev : events_) {
         if (duration_us_ <= 0 || ev.onset_us >= duration_us_) continue;
+        if (ev.kind == Event::Kind::Remote && ev.code <= 16 && ev.held_us > 0) {
+            const int64_t into = ((last_us - ev.onset_us) % duration_us_ + duration_us_) % duration_us_;
+            if (into < ev.held_us && last_us >= ev.onset_us) e.RemoteControlState |= static_cast<uint16_t>(1u << (ev.code - 1));
+        }
         const int64_t loops = from > ev.onset_us ? (from - ev.onset_us + duration_us_ - 1) / duration_us_ : 0;
         const int64_t at = ev.onset_us + loops * duration_us_;
         if (at >= to) continue;

@@ -4,7 +4,7 @@
 // ignored. Buffers with no channel in the file stay empty, rows without one
 // are zeros. Annotations "StartTrigger", "StopTrigger", "Marker" and
 // "Remote <code>" come back as triggers and remote-control events in the
-// block that covers their onset. The whole file is read when the device is
+// block that covers their onset; a press's duration as the button's state. The whole file is read when the device is
 // made; at its end the replay starts over while the counters keep running.
 #pragma once
 
@@ -18,8 +18,9 @@ namespace QueltoSim {
 
 class PlaybackSource final : public BlockSource {
 public:
-    // Throws FileNotFoundException (unreadable file) or FormatException (not
-    // EDF/BDF, or no channel of the layout), naming the file.
+    // Throws FileNotFoundException (unreadable, or not a regular file: a
+    // FIFO would block) or FormatException (not EDF/BDF, or no channel of
+    // the layout), naming the file.
     explicit PlaybackSource(const std::string& path);
 
     DevicePlan Start(const DevicePlan& configured, std::chrono::microseconds period) override;
@@ -36,7 +37,8 @@ private:
     struct Event {
         enum class Kind { StartTrigger, StopTrigger, Remote } kind;
         int64_t onset_us;
-        uint16_t code;  // for Remote
+        uint16_t code;        // for Remote
+        int64_t held_us = 0;  // for Remote: how long the button is held
     };
 
     void ReadEvents(int handle, long long count);

@@ -23,12 +23,14 @@ struct CallRecord {
 
 class IControl {
 public:
-    // Calls made on every simulated device of the process since the last clear.
+    // Calls made on every simulated device of the process since the last
+    // clear, while recording was on (see SetRecording).
     virtual std::vector<CallRecord> Calls() const = 0;
     virtual void ClearCalls() = 0;
 
-    // Makes `operation` (an IDaqSystem member name, or "Create" for the
-    // constructor) run `thrower` instead of its work; `thrower` throws.
+    // Makes `operation` (an IDaqSystem member name, "Create" for the
+    // constructor, or "NextBlock" for making a block on a device's own
+    // thread) run `thrower` instead of its work; `thrower` throws.
     // `times` < 0: every call until cleared.
     virtual void SetFailure(const std::string& operation, std::function<void()> thrower, int times = -1) = 0;
     virtual void ClearFailures() = 0;
@@ -45,13 +47,36 @@ public:
     virtual std::string EventThreadId() const = 0;
 
     // What the devices reported (source of data, captures, calibrations,
-    // display updates, ignored calls), oldest first, each line starting
-    // with "device <serial>: ". Lines also go to the debug trace output.
+    // display updates, ignored calls, failures), oldest first, each line
+    // starting with "device <serial>: ", while recording was on. Lines
+    // always go to the debug trace output.
     virtual std::vector<std::string> Log() const = 0;
     virtual void ClearLog() = 0;
 
+    // Calls and log lines are kept only while recording is on, so that a
+    // long-running host does not accumulate them. Off when the library is
+    // loaded; turning it off forgets what was kept (and the objects the
+    // calls passed).
+    virtual void SetRecording(bool on) = 0;
+    virtual bool Recording() const = 0;
+
 protected:
     ~IControl() = default;
+};
+
+// Turns recording on for its lifetime, then back to what it was.
+class ScopedRecording {
+public:
+    explicit ScopedRecording(IControl& control) : control_(control), was_(control.Recording()) {
+        control_.SetRecording(true);
+    }
+    ~ScopedRecording() { control_.SetRecording(was_); }
+    ScopedRecording(const ScopedRecording&) = delete;
+    ScopedRecording& operator=(const ScopedRecording&) = delete;
+
+private:
+    IControl& control_;
+    const bool was_;
 };
 
 }  // namespace QueltoSim

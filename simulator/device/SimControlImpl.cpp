@@ -82,11 +82,38 @@ void ControlImpl::ClearLog() {
     log_.clear();
 }
 
+void ControlImpl::SetRecording(bool on) {
+    std::vector<CallRecord> calls;
+    std::vector<std::string> log;
+    {
+        std::lock_guard lock(mutex_);
+        recording_ = on;
+        if (!on) {
+            calls.swap(calls_);
+            log.swap(log_);
+        }
+    }
+    // The objects the calls held are released outside the lock.
+}
+
+bool ControlImpl::Recording() const {
+    std::lock_guard lock(mutex_);
+    return recording_;
+}
+
 void ControlImpl::AppendLog(uint64_t device, const std::string& line) {
     std::string text = "device " + std::to_string(device) + ": " + line;
     Runtime::Debug::Write(text + "\n");
     std::lock_guard lock(mutex_);
-    log_.push_back(std::move(text));
+    if (recording_) log_.push_back(std::move(text));
+}
+
+std::function<void()> ControlImpl::TakeFailure(const std::string& operation) {
+    auto it = failures_.find(operation);
+    if (it == failures_.end()) return {};
+    std::function<void()> thrower = it->second.thrower;
+    if (it->second.times > 0 && --it->second.times == 0) failures_.erase(it);
+    return thrower;
 }
 
 uint64_t ControlImpl::Record(const std::string& operation, std::vector<int64_t> arguments,
@@ -96,15 +123,21 @@ uint64_t ControlImpl::Record(const std::string& operation, std::vector<int64_t> 
     {
         std::lock_guard lock(mutex_);
         if (operation == "Create") serial = nextSerial_++;
-        calls_.push_back(CallRecord{operation, std::move(arguments), std::move(object), serial});
-        auto it = failures_.find(operation);
-        if (it != failures_.end()) {
-            thrower = it->second.thrower;
-            if (it->second.times > 0 && --it->second.times == 0) failures_.erase(it);
-        }
+        if (recording_) calls_.push_back(CallRecord{operation, std::move(arguments), std::move(object), serial});
+        thrower = TakeFailure(operation);
     }
     if (thrower) thrower();
     return serial;
+}
+
+void ControlImpl::Fail(const std::string& operation) {
+    std::function<void()> thrower;
+    {
+        std::lock_guard lock(mutex_);
+        if (failures_.empty()) return;
+        thrower = TakeFailure(operation);
+    }
+    if (thrower) thrower();
 }
 
 void ControlImpl::DeviceMade(SimulatedDaqSystem* device) {

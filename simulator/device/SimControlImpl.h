@@ -23,6 +23,8 @@ public:
     std::string EventThreadId() const override;
     std::vector<std::string> Log() const override;
     void ClearLog() override;
+    void SetRecording(bool on) override;
+    bool Recording() const override;
     void AppendLog(uint64_t device, const std::string& line);
 
     // Records a call and runs its injected failure, if any. For "Create"
@@ -33,15 +35,21 @@ public:
                uint64_t device) {
         Record(operation, std::move(arguments), std::move(object), device);
     }
+    // Runs the injected failure of `operation`, if any, without recording.
+    void Fail(const std::string& operation);
     void DeviceMade(SimulatedDaqSystem* device);
     void DeviceGone(SimulatedDaqSystem* device);
 
 private:
+    // The thrower to run for `operation`, counting it down; mutex_ held.
+    std::function<void()> TakeFailure(const std::string& operation);
+
     struct Failure {
         std::function<void()> thrower;
         int times;
     };
     mutable std::mutex mutex_;
+    bool recording_ = false;
     std::vector<CallRecord> calls_;
     std::vector<std::string> log_;
     std::map<std::string, Failure> failures_;

@@ -7,6 +7,7 @@
 #include "SimControlImpl.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -312,27 +313,66 @@ Runtime::Ref<D::DataAvailableEventArgs> SimulatedDaqSystem::NextBlock() {
 
 bool SimulatedDaqSystem::HostKeepsUp() {
     // A bridge holds each block until it has flattened it: the blocks still
-    // held are those queued on its side.
+    // held are those queued on its side. A block counts for as long as it is
+    // held, so a host that blocks or keeps blocks stops the capture.
     constexpr std::size_t FastWindow = 8;
-    constexpr auto FastHoldLimit = std::chrono::milliseconds(200);
-    const auto now = Clock::now();
-    std::erase_if(inFlight_, [&](const auto& held) { return held.first.expired() || now - held.second > FastHoldLimit; });
+    std::erase_if(inFlight_, [](const auto& held) { return held.expired(); });
     return inFlight_.size() < FastWindow;
 }
+
+void SimulatedDaqSystem::Fail(const char* what) {
+    capturing_ = false;
+    if (state_ != D::DeviceState::Disposed) state_ = D::DeviceState::Error;
+    inFlight_.clear();
+    try {
+        Log(std::string("capture stopped after ") + std::to_string(block_) + " blocks: " + what);
+    } catch (...) {
+        // Out of memory again: the state says it.
+    }
+}
+
+namespace {
+
+// Runs `work`; on an exception, copies its text into `failure` (without
+// allocating: memory may be what ran out) and returns false.
+template <class Work>
+bool Guarded(std::array<char, 256>& failure, Work&& work) noexcept {
+    auto keep = [&](const char* text) {
+        std::snprintf(failure.data(), failure.size(), "%s", text);
+        return false;
+    };
+    try {
+        work();
+        return true;
+    } catch (const std::exception& e) {
+        return keep(e.what());
+    } catch (...) {
+        return keep("unknown exception");
+    }
+}
+
+}  // namespace
 
 void SimulatedDaqSystem::Run() {
     Clock::time_point next{};
     bool wasCapturing = false;
+    // Fast mode: how long to wait for the host to let go of a block, growing
+    // while it holds on (a blocked host costs no more than a few wakeups).
+    constexpr auto FirstPoll = std::chrono::microseconds(50), LongestPoll = std::chrono::microseconds(10000);
+    auto poll = FirstPoll;
+    std::array<char, 256> failure{};
     std::unique_lock lock(mutex_);
     while (!stopThread_) {
         if (!injections_.empty()) {
             auto e = std::move(injections_.front());
             injections_.pop_front();
             lock.unlock();
-            Raise(e);
+            const bool raised = Guarded(failure, [&] { Raise(e); });
+            e.reset();
             lock.lock();
             ++injectedDone_;
             injected_.notify_all();
+            if (!raised) Fail(failure.data());
             continue;
         }
         if (!capturing_) {
@@ -352,15 +392,25 @@ void SimulatedDaqSystem::Run() {
             next += period_;
         } else if (!HostKeepsUp()) {
             // As fast as the host takes them: wait until it lets go of blocks.
-            wake_.wait_for(lock, std::chrono::microseconds(50),
-                           [&] { return stopThread_ || !capturing_ || !injections_.empty(); });
+            wake_.wait_for(lock, poll, [&] { return stopThread_ || !capturing_ || !injections_.empty(); });
+            poll = std::min(poll * 2, LongestPoll);
             continue;
         }
-        auto e = NextBlock();
-        if (options_.fast) inFlight_.emplace_back(e, Clock::now());
+        poll = FirstPoll;
+        Runtime::Ref<D::DataAvailableEventArgs> e;
+        if (!Guarded(failure, [&] {
+                Control().Fail("NextBlock");
+                e = NextBlock();
+                if (options_.fast) inFlight_.emplace_back(e);
+            })) {
+            Fail(failure.data());
+            continue;
+        }
         lock.unlock();
-        Raise(e);
+        const bool raised = Guarded(failure, [&] { Raise(e); });
+        e.reset();
         lock.lock();
+        if (!raised) Fail(failure.data());
     }
 }
 

@@ -3,8 +3,10 @@
 // Settings, read from the environment when a device is made:
 //   QUELTO_SIM_SEED      unsigned number, default 1: the synthetic signals
 //   QUELTO_SIM_MODE      "realtime" (default): one block per period on
-//                        absolute deadlines; "fast": blocks back to back,
-//                        each raised as soon as the handlers return
+//                        absolute deadlines; "fast": blocks back to back
+//                        while fewer than 8 raised blocks are still held
+//                        (referenced) by the host; a host that blocks or
+//                        keeps blocks stops the capture until it lets go
 //   QUELTO_SIM_PLAYBACK  path of an EDF+/BDF+ recording to replay instead of
 //                        the synthetic signals (Playback.h)
 //
@@ -12,8 +14,10 @@
 // when never configured; 2 Configured after ConfigureCapture or
 // ConfigureSensor; 3 Capturing; 4 Calibrating for 0.5 s after a
 // calibration made while not capturing; 5 Error when the playback file
-// cannot be read (StartCapturing then throws); 6 Disposed. 0 is never
-// reported: the constructor completes initialisation.
+// cannot be read (StartCapturing then throws), or after a failure on the
+// device's own thread (a block that cannot be made, a handler that throws),
+// which stops the capture until the next StartCapturing; 6 Disposed. 0 is
+// never reported: the constructor completes initialisation.
 //
 // Configuration sent while capturing applies from the next StartCapturing.
 // QL_SaveCurrentRxConfiguration writes the last capture and sensor
@@ -91,6 +95,8 @@ private:
     // The next block with states and pending triggers; mutex_ held.
     Runtime::Ref<D::DataAvailableEventArgs> NextBlock();
     void Calibrate(const char* operation, Calibration kind, int32_t sensor);
+    // A failure on the device thread: stops the capture, state Error; mutex_ held.
+    void Fail(const char* what);
     void Log(const std::string& line);
 
     const uint64_t serial_;
@@ -112,9 +118,8 @@ private:
     std::deque<Runtime::Ref<D::DataAvailableEventArgs>> injections_;
     uint64_t injectedDone_ = 0;
     uint64_t injectedPosted_ = 0;
-    // Fast mode: blocks raised that a host still holds, with when they were
-    // raised. A block held longer than FastHoldLimit no longer counts.
-    std::deque<std::pair<std::weak_ptr<D::DataAvailableEventArgs>, Clock::time_point>> inFlight_;
+    // Fast mode: blocks raised that a host may still hold.
+    std::deque<std::weak_ptr<D::DataAvailableEventArgs>> inFlight_;
 
     CaptureNumbers capture_ = CaptureNumbers::Defaults();
     std::array<SensorNumbers, Sensors> sensors_{};

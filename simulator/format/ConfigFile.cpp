@@ -1,8 +1,8 @@
 #include "ConfigFile.h"
 
+#include "AtomicFile.h"
 #include "ConfigurationExport.h"
-
-#include <nlohmann/json.hpp>
+#include "StrictJson.h"
 
 #include <algorithm>
 #include <charconv>
@@ -21,7 +21,7 @@ namespace {
 
 namespace D = Quelto::Common::Definitions;
 namespace fs = std::filesystem;
-using Json = nlohmann::ordered_json;
+using Json = StrictJson::Json;
 using Config = D::ConfigurationExportBase;
 using ChannelType = Config::ChannelType;
 using ChannelSide = Config::ChannelSide;
@@ -40,11 +40,14 @@ constexpr int AnalogChannelCount = 32;
 // The format itself is four levels deep; anything far deeper is rejected
 // while parsing, before it costs memory.
 constexpr std::size_t MaxDepth = 32;
+// A file of every key holds about 3,000 values; far more are refused while
+// parsing, so that no file under the size limit costs much memory.
+constexpr std::size_t MaxValues = 100000;
 
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
-std::string Join(const std::string& path, const std::string& key) { return path.empty() ? key : path + "." + key; }
-std::string Indexed(const std::string& path, std::size_t i) { return path + "[" + std::to_string(i) + "]"; }
+std::string Join(const std::string& path, const std::string& key) { return StrictJson::Member(path, key); }
+std::string Indexed(const std::string& path, std::size_t i) { return StrictJson::Element(path, i); }
 
 // ------------------------------------------------------ shared key tables
 // One table per group of keys, used by both directions so that reader and
@@ -303,6 +306,7 @@ std::string LoadBytes(const std::string& path, const Reader& reader) {
     std::ifstream in(p, std::ios::binary);
     if (!in) throw Runtime::FileNotFoundException("Could not read file '" + path + "'.");
     std::string bytes;
+    if (!ec) bytes.reserve(static_cast<std::size_t>(size));
     char chunk[64 * 1024];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
         bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
@@ -312,90 +316,6 @@ std::string LoadBytes(const std::string& path, const Reader& reader) {
     }
     if (in.bad()) throw Runtime::FileNotFoundException("Could not read file '" + path + "'.");
     return bytes;
-}
-
-std::string LineColumn(const std::string& bytes, std::size_t offset) {
-    std::size_t line = 1, lineStart = 0;
-    for (std::size_t i = 0; i < offset; ++i) {
-        if (bytes[i] == '\n') {
-            ++line;
-            lineStart = i + 1;
-        }
-    }
-    return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
-}
-
-// Rejects what the JSON parser would accept or report poorly: empty input,
-// NUL bytes, and invalid UTF-8 outside strings (inside comments).
-void CheckBytes(const std::string& bytes, const Reader& reader) {
-    if (bytes.empty()) reader.Fail("the file is empty");
-    if (const std::size_t nul = bytes.find('\0'); nul != std::string::npos) {
-        reader.Fail("NUL byte at " + LineColumn(bytes, nul));
-    }
-    // The runtime's conversion replaces each invalid sequence, so a text
-    // that does not survive the round trip is not valid UTF-8.
-    const std::string again = Runtime::Text::ToUtf8(Runtime::Text::FromUtf8(bytes));
-    if (again != bytes) {
-        const auto mismatch = std::mismatch(bytes.begin(), bytes.end(), again.begin(), again.end());
-        reader.Fail("invalid UTF-8 near " + LineColumn(bytes, static_cast<std::size_t>(mismatch.first - bytes.begin())));
-    }
-}
-
-// Parses with a callback that rejects duplicate keys (which the parser would
-// silently merge) and deep nesting; both are named by their key path.
-Json Parse(const std::string& bytes, const Reader& reader) {
-    struct Frame {
-        bool object;
-        std::set<std::string> keys;
-        std::string key;
-        std::size_t index = 0;
-    };
-    std::vector<Frame> frames;
-    const auto where = [&frames] {
-        std::string path;
-        for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
-            path = frames[i].object ? Join(path, frames[i].key) : Indexed(path, frames[i].index);
-        }
-        return path;
-    };
-    const auto elementDone = [&frames] {
-        if (!frames.empty() && !frames.back().object) ++frames.back().index;
-    };
-    const Json::parser_callback_t callback = [&](int, Json::parse_event_t event, Json& parsed) {
-        switch (event) {
-            case Json::parse_event_t::object_start:
-            case Json::parse_event_t::array_start:
-                frames.push_back(Frame{event == Json::parse_event_t::object_start, {}, {}, 0});
-                if (frames.size() > MaxDepth) {
-                    reader.FailAt(where(), "nested deeper than " + std::to_string(MaxDepth) + " levels");
-                }
-                break;
-            case Json::parse_event_t::key: {
-                Frame& top = frames.back();
-                const std::string& key = parsed.get_ref<const std::string&>();
-                if (!top.keys.insert(key).second) reader.FailAt(Join(where(), key), "duplicate key");
-                top.key = key;
-                break;
-            }
-            case Json::parse_event_t::object_end:
-            case Json::parse_event_t::array_end:
-                frames.pop_back();
-                elementDone();
-                break;
-            case Json::parse_event_t::value: elementDone(); break;
-        }
-        return true;
-    };
-    try {
-        return Json::parse(bytes, callback, /*allow_exceptions=*/true, /*ignore_comments=*/true);
-    } catch (const Json::exception& e) {
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
-        std::string what = e.what();
-        if (const std::size_t close = what.find("] "); what.rfind("[json.exception.", 0) == 0 && close != std::string::npos) {
-            what.erase(0, close + 2);
-        }
-        reader.Fail(what);
-    }
 }
 
 void ReadChannel(const Reader& r, const Json& v, const std::string& path, Config& c, const ChannelBlock& b, int i) {
@@ -426,7 +346,9 @@ Runtime::Ref<Transducer> OrNew(Runtime::Ref<Transducer> existing, Runtime::IActi
     return existing ? existing : Runtime::CreateInstance<Transducer>(activator, D::CommonAssemblyName, className);
 }
 
-void ReadCapture(const Reader& r, const Json& v, const std::string& path, ICapture& c, Runtime::IActivator& activator) {
+// `v` is null when the file leaves the key out; a JSON null is refused like
+// any other value that is not an object.
+void ReadCapture(const Reader& r, const Json* v, const std::string& path, ICapture& c, Runtime::IActivator& activator) {
     // A fresh object already holds transducer objects; make sure of it, so
     // that every loaded configuration has them.
     c.set_FootSwATransducerEnabled(OrNew(c.get_FootSwATransducerEnabled(), activator, D::FootSwTransducerEnabledClass));
@@ -435,9 +357,9 @@ void ReadCapture(const Reader& r, const Json& v, const std::string& path, ICaptu
         OrNew(c.get_FootSwATransducerThreshold(), activator, D::FootSwTransducerThresholdClass));
     c.set_FootSwBTransducerThreshold(
         OrNew(c.get_FootSwBTransducerThreshold(), activator, D::FootSwTransducerThresholdClass));
-    if (v.is_null()) return;
+    if (!v) return;
 
-    Fields f(r, v, path);
+    Fields f(r, *v, path);
     const auto values = [&](const auto& table) {
         for (const CaptureInt& n : table) {
             const Json* x = f.Take(n.key);
@@ -742,16 +664,23 @@ void Print(const Json& v, int depth, std::string& out) {
 
 Runtime::Ref<D::ConfigurationExportBase> ReadConfigFile(const std::string& path, Runtime::IActivator& activator) {
     const Reader r(path);
-    const std::string bytes = LoadBytes(path, r);
-    CheckBytes(bytes, r);
-    const Json root = Parse(bytes, r);
+    Json root;
+    {
+        const std::string bytes = LoadBytes(path, r);
+        try {
+            StrictJson::CheckBytes(bytes);
+            root = StrictJson::Parse(bytes, MaxDepth, MaxValues);
+        } catch (const StrictJson::Error& e) {
+            r.Fail(e.what());
+        }
+    }
 
     Runtime::Ref<Config> config = NewConfigurationExport(activator);
     Config& c = *config;
     Fields top(r, root, "");
     if (const Json* x = top.Take("FormatVersion")) r.Integer(*x, "FormatVersion", ConfigFormatVersion, ConfigFormatVersion);
-    const Json* capture = top.Take("CaptureConfiguration");
-    ReadCapture(r, capture ? *capture : Json(), "CaptureConfiguration", Runtime::Deref(c.CaptureConfiguration), activator);
+    ReadCapture(r, top.Take("CaptureConfiguration"), "CaptureConfiguration", Runtime::Deref(c.CaptureConfiguration),
+                activator);
     if (const Json* x = top.Take("SensorConfiguration")) ReadSensors(r, *x, "SensorConfiguration", c);
     for (const ChannelBlock& b : ChannelBlocks) {
         const Json* x = top.Take(b.key);
@@ -800,27 +729,7 @@ std::string ToConfigText(const D::ConfigurationExportBase& c) {
 }
 
 void WriteConfigFile(const std::string& path, const D::ConfigurationExportBase& configuration) {
-    const std::string text = ToConfigText(configuration);
-    const fs::path target = PathOf(path);
-    fs::path temporary = target;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw Runtime::IOException("Could not write configuration file '" + path + "'.");
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw Runtime::IOException("Could not write configuration file '" + path + "': " + ec.message());
-    }
+    WriteFileAtomically(path, ToConfigText(configuration), "configuration file");
 }
 
 std::string RxConfigPath(const std::string& deviceLibraryFolder) {

@@ -44,10 +44,11 @@ Runtime::Ref<Quelto::Common::Definitions::ConfigurationExportBase> ReadConfigFil
 std::string ToConfigText(const Quelto::Common::Definitions::ConfigurationExportBase& configuration);
 
 // Writes `configuration` to `path` (UTF-8) so that ReadConfigFile gives back
-// an equal object. The text goes to "<path>.tmp" first, which then replaces
-// `path`, so a failed write leaves an existing file as it was.
-// Throws what ToConfigText throws, and IOException naming the path when the
-// file cannot be written.
+// an equal object, through a temporary file of a unique name beside it
+// (WriteFileAtomically): concurrent writes each succeed, and a failed write
+// leaves an existing file as it was. Throws what ToConfigText throws, and
+// IOException naming the path when the file cannot be written or `path`
+// exists and is not a regular file.
 void WriteConfigFile(const std::string& path, const Quelto::Common::Definitions::ConfigurationExportBase& configuration);
 
 // Where the simulated device saves its current configuration

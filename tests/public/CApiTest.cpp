@@ -48,6 +48,7 @@ TEST(CApi, StartCapturingUsesPeriodZeroAndCallbacksGetTheirContexts) {
     void* bridge = Quelto_Bridge_Create();
     ASSERT_NE(bridge, nullptr) << Quelto_Bridge_GetLastError();
     auto& control = SimControl();
+    QueltoSim::ScopedRecording recording(control);
     Blocks a, b, never;
     Quelto_Bridge_RegisterDataCallback(bridge, &Blocks::On, &a);
     Quelto_Bridge_RegisterDataCallback(bridge, nullptr, &never);  // registered, calls nothing
@@ -87,6 +88,7 @@ TEST(CApi, ConfigureSensorZeroConfiguresSensorsOneToThirtySix) {
     void* bridge = Quelto_Bridge_Create();
     ASSERT_NE(bridge, nullptr);
     auto& control = SimControl();
+    QueltoSim::ScopedRecording recording(control);
     control.ClearCalls();
     Quelto_SensorConfiguration sensor{};
     Quelto_Bridge_ConfigureSensor(bridge, &sensor, 0);
@@ -142,6 +144,7 @@ TEST(CApi, AnUnconvertibleRecordIsReportedAndSendsNothing) {
     void* bridge = Quelto_Bridge_Create();
     ASSERT_NE(bridge, nullptr);
     auto& control = SimControl();
+    QueltoSim::ScopedRecording recording(control);
     control.ClearCalls();
     Quelto_CaptureConfiguration capture{};
     capture.FootSwProtocol = static_cast<Quelto_FootSwProtocol>(3);

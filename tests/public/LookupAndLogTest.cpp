@@ -4,8 +4,13 @@
 #include <tlhelp32.h>
 #else
 #include <cxxabi.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include <chrono>
+#include <future>
 #include <set>
 
 using namespace CApiTest;
@@ -98,6 +103,61 @@ TEST(BridgeFolder, AnUnwritableLogNeverEscapes) {
 }
 
 #ifndef _WIN32
+// A host that loads the bridge by a relative path and then changes directory:
+// the SDK is still looked for beside the bridge, never in a folder of that
+// name under the new current directory, where anyone may have put a library.
+TEST(BridgeFolder, ARelativeLoadKeepsTheFolderOfTheLoadAfterAChangeOfDirectory) {
+    TestPlatform::UnsetEnv("QUELTO_BRIDGE_LOG_DIR");
+    const fs::path home = TempFolder("relative_home");
+    const fs::path decoy = TempFolder("relative_decoy");
+    fs::create_directories(home / "lib");
+    fs::copy_file(QUELTO_BRIDGE_FILE, home / "lib" / QUELTO_BRIDGE_FILE_NAME);  // no SDK beside it
+    fs::create_directories(decoy / "lib");
+    for (const char* sdk : {"Quelto.dll", "Quelto.Common.dll", "PellimorCfgReader.dll"}) {
+        fs::copy_file(fs::path(QUELTO_LIB_DIR) / sdk, decoy / "lib" / sdk);
+    }
+    const fs::path start = fs::current_path();
+    fs::current_path(home);
+    std::string error;
+    void* library = TestPlatform::LoadLibraryAt(std::string("lib/") + QUELTO_BRIDGE_FILE_NAME, error);
+    fs::current_path(decoy);
+    ASSERT_NE(library, nullptr) << error;
+    auto create = reinterpret_cast<void* (*)()>(TestPlatform::Symbol(library, "Quelto_Bridge_Create"));
+    void* device = create();
+    fs::current_path(start);
+    EXPECT_EQ(device, nullptr) << "the SDK was loaded from the new current directory";
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        EXPECT_EQ(line.find(decoy.string()), std::string::npos) << line;
+    }
+    // The failure is logged beside the bridge as well.
+    EXPECT_TRUE(fs::is_regular_file(home / "lib" / "LOG" / "ErrorLog.txt"));
+    EXPECT_FALSE(fs::exists(decoy / "lib" / "LOG"));
+}
+
+// A FIFO where the error log should be: Create reports the failure without
+// waiting for a reader that never comes.
+TEST(BridgeFolder, AFifoAtTheErrorLogDoesNotHoldCreate) {
+    LonelyBridge bridge("fifo_log");
+    fs::create_directories(bridge.dir / "LOG");
+    const fs::path log = bridge.dir / "LOG" / "ErrorLog.txt";
+    ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+    // The last error belongs to the thread that called Create.
+    auto create = std::async(std::launch::async, [&bridge] {
+        void* device = bridge.create();
+        return std::make_pair(device, bridge.lastError() != nullptr);
+    });
+    if (create.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        const int reader = open(log.c_str(), O_RDONLY | O_NONBLOCK);  // lets it go
+        create.wait();
+        close(reader);
+        FAIL() << "Quelto_Bridge_Create waited for a reader of the error log";
+    }
+    const auto [device, reported] = create.get();
+    EXPECT_EQ(device, nullptr);
+    EXPECT_TRUE(reported);
+}
+
 // On Windows the export table is checked from the build machine (tests/windows).
 TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
     const std::string command = "nm -D --defined-only " QUELTO_BRIDGE_FILE;

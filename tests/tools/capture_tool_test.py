@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """quelto-capture end to end.
 
-Captures with the tool (simulated device), converts the file with BioSig's
-save2gdf to BioSig ASCII (one text file per channel plus a header) and
-compares what BioSig reads with what the tool's listener received (the tool's
-CSV holds every sample it wrote, before quantisation) and with its JSON
-summary: channel count, labels, units, rates, duration, samples within the
-format's resolution, annotations.
+Captures with the tool (simulated device) and reads the file back with two
+readers independent of the EDFlib that writes it: BioSig's save2gdf
+(converted to BioSig ASCII, one text file per channel plus a header) and
+MNE, as analyses of the field read it. Compares what they read with what the
+tool's listener received (the tool's CSV holds every sample it wrote, before
+quantisation) and with its JSON summary: channel set, labels and types,
+units, header fields, rates, duration, samples within half a step of the
+format's resolution, annotations and their durations. Also the command
+line's refusals.
 """
 import argparse
 import csv
@@ -18,11 +21,33 @@ import subprocess
 import sys
 import time
 
+import mne
+import numpy as np
+
 
 # BioSig reports units through its table of unit codes: microtesla as the
-# equivalent uWb m-2, and "?" for degrees per second and dimensionless
-# channels, which its table lacks.
-BIOSIG_UNIT = {"uT": "uWb m-2", "deg/s": "?", "": "?"}
+# equivalent uWb m-2. Every unit the tool writes is in that table ("?"
+# would mean it is not).
+BIOSIG_UNIT = {"uT": "uWb m-2"}
+# MNE's names of the units.
+MNE_UNIT = {"uV": "µV"}
+
+
+def write_config(path, sensors, analog, insoles, transducers_a):
+    """A configuration file: sensors 1..`sensors` on (EMG and inertial),
+    the others off; analog channels 1..`analog`; the listed insoles; the
+    listed transducers of foot switch A, none of B."""
+    config = {
+        "FormatVersion": 1,
+        "CaptureConfiguration": {
+            "EnabledInsole": [i in insoles for i in (1, 2)],
+            "EnabledAnalogChannel": [c < analog for c in range(32)],
+            "FootSwATransducerEnabled": {t: True for t in transducers_a},
+        },
+        "SensorConfiguration": [{"SensorMode": 0 if s < sensors else 3} for s in range(38)],
+    }
+    with open(path, "w") as f:
+        json.dump(config, f)
 
 
 def run(cmd, **kw):
@@ -53,12 +78,67 @@ def read_biosig(save2gdf, path, work):
         with open(os.path.join(work, c["Filename"])) as data:
             samples = [float(x) for x in data.read().split()]
         result[label] = dict(unit=c.get("PhysicalUnits", ""), rate=float(c["SamplingRate"]),
+                             transducer=c.get("Transducer", ""), highpass=c.get("HighPass"), lowpass=c.get("LowPass"),
                              pmin=float(c["PhysMin"]), pmax=float(c["PhysMax"]),
                              dmin=float(c["DigMin"]), dmax=float(c["DigMax"]),
                              count=int(c["NumberOfSamples"]), samples=samples)
     text = run([save2gdf, "-JSON", path]).stdout
-    events = json.loads(text[text.index("{"):]).get("EVENT", [])
-    return result, events
+    header = json.loads(text[text.index("{"):])
+    for c in header.get("CHANNEL", []):
+        if c.get("Label") in result:
+            result[c["Label"]]["json"] = c
+    return result, header.get("EVENT", [])
+
+
+def read_mne(path):
+    """MNE's reading: info, channel types by name, units, annotations."""
+    reader = mne.io.read_raw_bdf if path.endswith(".bdf") else mne.io.read_raw_edf
+    raw = reader(path, infer_types=True, preload=False, verbose="error")
+    return raw
+
+
+def check_mne(path, summary, listener):
+    """MNE types EMG channels as EMG under their layout names, keeps the
+    units, finds the EMG band, the annotations with their durations, and the
+    2000 Hz samples within half a quantisation step."""
+    raw = read_mne(path)
+    labels = [c["label"] for c in summary["channels"]]
+    # "EMG EMG07" -> EMG channel "EMG07"; "MISC ACC07X" -> misc "ACC07X".
+    names = [label.split(" ", 1)[1] for label in labels]
+    assert raw.ch_names == names, (raw.ch_names[:6], names[:6])
+    types = raw.get_channel_types()
+    for label, name, kind in zip(labels, names, types):
+        assert kind == ("emg" if label.startswith("EMG ") else "misc"), (label, kind)
+    # MNE keeps the units of voltage channels (it scales them to volts).
+    units = raw._orig_units
+    for c, name in zip(summary["channels"], names):
+        if c["unit"] in ("uV", "V"):
+            assert units[name] == MNE_UNIT.get(c["unit"], c["unit"]), (name, units[name], c["unit"])
+    if any(l.startswith("EMG ") for l in labels):
+        assert raw.info["highpass"] == 20 and raw.info["lowpass"] == 450, (raw.info["highpass"], raw.info["lowpass"])
+    got = [(a["description"], round(float(a["onset"]), 3), round(float(a["duration"]), 3)) for a in raw.annotations]
+    want = [(a["text"], round(a["onset_s"], 3), round(a.get("duration_s", 0.0), 3)) for a in summary["annotations"]]
+    assert sorted(got) == sorted(want), (got, want)
+    # MNE brings every channel to the highest rate; the channels at that
+    # rate are read as they are.
+    top = max(c["rate_hz"] for c in summary["channels"])
+    worst = 0.0
+    for c, name in zip(summary["channels"], names):
+        if c["rate_hz"] != top:
+            continue
+        scale = 1e6 if c["unit"] == "uV" else 1.0  # MNE gives volts
+        data = raw.get_data(picks=[name])[0] * scale
+        sent = np.array(listener[c["label"]])
+        assert len(data) == len(sent), (name, len(data), len(sent))
+        digital = 2 ** 24 - 1 if path.endswith(".bdf") else 2 ** 16 - 1
+        step = (c["physical_max"] - c["physical_min"]) / digital
+        error = np.abs(data - sent).max() / step
+        worst = max(worst, error)
+        # Rounded to the nearest step (truncation would be up to a whole step
+        # off); the CSV's 9 digits and float32 buffers add at most 1e-7.
+        slack = 1e-7 * np.abs(sent).max() / step
+        assert error <= 0.5 + 1e-6 + slack, (name, error, slack)
+    return raw, worst
 
 
 def read_csv(path):
@@ -79,7 +159,8 @@ def check_file(args, stem, summary, listener, kind):
     worst = 0.0
     for c in summary["channels"]:
         got = channels[c["label"]]
-        assert got["unit"] == BIOSIG_UNIT.get(c["unit"], c["unit"]), (c["label"], got["unit"], c["unit"])
+        assert got["unit"] != "?" and got["unit"] == BIOSIG_UNIT.get(c["unit"], c["unit"]), (c["label"], got["unit"], c["unit"])
+        assert got["json"].get("Transducer"), (c["label"], got["json"])
         assert abs(got["rate"] - c["rate_hz"]) < 1e-6, (c["label"], got["rate"], c["rate_hz"])
         assert got["dmax"] - got["dmin"] == digital, (c["label"], got["dmin"], got["dmax"])
         duration = got["count"] / got["rate"]
@@ -88,10 +169,10 @@ def check_file(args, stem, summary, listener, kind):
         assert len(sent) == len(got["samples"]) == c["samples"], (c["label"], len(sent), len(got["samples"]))
         resolution = (got["pmax"] - got["pmin"]) / (got["dmax"] - got["dmin"])
         for a, b in zip(sent, got["samples"]):
-            # One quantisation step, plus the 6 digits BioSig prints.
+            # Half a quantisation step, plus the 6 digits BioSig prints.
             error = abs(a - b)
             worst = max(worst, error / resolution)
-            assert error <= resolution + 6e-6 * abs(b) + 1e-9, (c["label"], a, b, resolution)
+            assert error <= 0.5 * resolution + 6e-6 * abs(b) + 1e-9, (c["label"], a, b, resolution)
     return channels, events, worst
 
 
@@ -101,7 +182,8 @@ def tool(args, *extra):
 
 def case_capture(args):
     # Six seconds in fast mode cover the remote-control marker at 5 s; 25 ms
-    # blocks split the 100 Hz streams unevenly.
+    # blocks split the 100 Hz streams unevenly. Everything is on before any
+    # configuration.
     tool(args, "--fast", "--seed", "5", "--duration", "6", "--period", "25", "--sensors", "1-3,36",
          "--output", "cap.bdf", "--csv", "cap.csv", "--summary", "cap.json", "--start-trigger")
     summary = json.load(open(os.path.join(args.work, "cap.json")))
@@ -112,16 +194,25 @@ def case_capture(args):
     # 4 sensors x (EMG + 13 inertial), sync, 2 x (1 + 4) foot switch, 2 x 26 insole, 32 analog.
     assert len(channels) == 4 * 14 + 1 + 10 + 52 + 32, len(channels)
     rates = {label: c["rate"] for label, c in channels.items()}
-    assert rates["EMG36"] == 2000 and rates["ACC01X"] == 100 and rates["FSW1H"] == 500
-    assert rates["INS2PA"] == 100 and rates["AN32"] == 2000 and rates["SYNC"] == 2000
-    assert "EMG04" not in channels
-    assert channels["EMG01"]["unit"] == "uV" and channels["ACC02Z"]["unit"] == "g" and channels["AN01"]["unit"] == "V"
+    assert rates["EMG EMG36"] == 2000 and rates["MISC ACC01X"] == 100 and rates["MISC FSW1H"] == 500
+    assert rates["MISC INS2PA"] == 100 and rates["MISC AN32"] == 2000 and rates["MISC SYNC"] == 2000
+    assert "EMG EMG04" not in channels
+    units = {label: c["unit"] for label, c in channels.items()}
+    assert units["EMG EMG01"] == "uV" and units["MISC ACC02Z"] == "g" and units["MISC AN01"] == "V"
+    assert units["MISC GYR03X"] == "rpm" and units["MISC ORI01W"] == "-", units
+    emg = channels["EMG EMG01"]["json"]
+    assert "EMG" in emg["Transducer"], emg
     texts = [(e["Description"], round(float(e["POS"]), 3)) for e in events]
     # In fast mode the trigger lands in whichever block follows the call.
     expected = [(a["text"], round(a["onset_s"], 3)) for a in summary["annotations"]]
     assert sorted(texts) == sorted(expected), (texts, expected)
     assert ("Marker", 5.0) in texts and [t for t, _ in texts].count("StartTrigger") == 1, texts
-    print(f"capture: {len(channels)} channels, 6.0 s, worst error {worst:.2f} steps, events {texts}")
+    # The marker button is held 0.3 s: BioSig and MNE read that duration.
+    marker = [e for e in events if e["Description"] == "Marker"][0]
+    assert abs(float(marker["DUR"]) - 0.3) < 1e-6, marker
+    raw, mne_worst = check_mne(os.path.join(args.work, "cap.bdf"), summary, listener)
+    print(f"capture: {len(channels)} channels, 6.0 s, worst error {worst:.2f} steps (BioSig), "
+          f"{mne_worst:.3f} steps (MNE), events {texts}")
 
 
 def case_edf(args):
@@ -132,8 +223,43 @@ def case_edf(args):
     listener = read_csv(os.path.join(args.work, "cap.csv"))
     assert summary["duration_s"] == 1.2
     channels, _, worst = check_file(args, os.path.join(args.work, "cap.edf"), summary, listener, "edf")
-    assert [l for l in channels if l.startswith("EMG")] == ["EMG07"]
-    print(f"edf: {len(channels)} channels, worst error {worst:.2f} steps")
+    assert [l for l in channels if l.startswith("EMG")] == ["EMG EMG07"]
+    _, mne_worst = check_mne(os.path.join(args.work, "cap.edf"), summary, listener)
+    print(f"edf: {len(channels)} channels, worst error {worst:.2f} steps (BioSig), {mne_worst:.3f} steps (MNE)")
+
+
+def labels_of(args, name):
+    return [c["label"] for c in json.load(open(os.path.join(args.work, name)))["channels"]]
+
+
+def case_enabled(args):
+    # Only what the device sends is written: sensors 1-5, analog 1-2,
+    # insole 2 with its inertial unit, transducers heel and 5th metatarsal
+    # of foot switch A; foot switch B has none and is off.
+    write_config(os.path.join(args.work, "five.json"), 5, 2, [2], ["T_A", "T_5"])
+    common = ["--fast", "--duration", "1", "--config", "five.json"]
+    tool(args, *common, "--output", "on.bdf", "--summary", "on.json", "--csv", "on.csv")
+    labels = labels_of(args, "on.json")
+
+    def sensor(s):
+        return [f"EMG EMG{s:02d}"] + [f"MISC {name}{s:02d}{axis}" for name, axes in
+                                      [("ORI", "WXYZ"), ("ACC", "XYZ"), ("GYR", "XYZ"), ("MAG", "XYZ")] for axis in axes]
+    sensors = [label for s in range(1, 6) for label in sensor(s)]
+    insole = [f"MISC INS2P{c}" for c in "ABCDEFGHIJKLMNOP"] + [f"MISC INS2{k}{a}" for k, axes in
+                                                            [("ORI", "WXYZ"), ("ACC", "XYZ"), ("GYR", "XYZ")]
+                                                            for a in axes]
+    expected = sensors + ["MISC SYNC", "MISC FSW1", "MISC FSW1H", "MISC FSW15"] + insole + ["MISC AN01", "MISC AN02"]
+    assert sorted(labels) == sorted(expected), (sorted(set(labels) ^ set(expected)))
+    summary = json.load(open(os.path.join(args.work, "on.json")))
+    check_file(args, os.path.join(args.work, "on.bdf"), summary, read_csv(os.path.join(args.work, "on.csv")), "bdf")
+    # Keeping all gives every channel of every buffer the device fills.
+    tool(args, *common, "--keep-all", "--output", "all.bdf", "--summary", "all.json")
+    assert len(labels_of(args, "all.json")) == 36 * 14 + 1 + 2 * 5 + 2 * 26 + 32
+    # The selection applies to analog channels, insoles and foot switches too.
+    tool(args, *common, "--sensors", "2-3", "--analog", "2", "--insoles", "none", "--footswitches", "none",
+         "--output", "some.bdf", "--summary", "some.json")
+    assert sorted(labels_of(args, "some.json")) == sorted(sensor(2) + sensor(3) + ["MISC SYNC", "MISC AN02"])
+    print(f"enabled: {len(labels)} of 599 channels written by default")
 
 
 def case_replay(args):
@@ -147,7 +273,8 @@ def case_replay(args):
     second = json.load(open(os.path.join(args.work, "second.json")))
     texts = [a["text"] for a in first["annotations"]]
     assert "StartTrigger" in texts and "Marker" in texts, first["annotations"]
-    # Triggers and remote events come back at the same onsets.
+    # Triggers and remote events come back at the same onsets, presses held
+    # as long.
     assert first["annotations"] == second["annotations"], (first["annotations"], second["annotations"])
     assert [c["label"] for c in first["channels"]] == [c["label"] for c in second["channels"]]
     assert [c["rate_hz"] for c in first["channels"]] == [c["rate_hz"] for c in second["channels"]]
@@ -158,11 +285,45 @@ def case_replay(args):
         assert len(a[c["label"]]) == len(b[c["label"]]), c["label"]
         for x, y in zip(a[c["label"]], b[c["label"]]):
             worst = max(worst, abs(x - y) / resolution)
-            # float32 buffers add a relative error of 6e-8.
-            assert abs(x - y) <= resolution + 1e-7 * abs(x), (c["label"], x, y, resolution)
+            # Half a step (0 lies halfway between two steps); float32
+            # buffers add a relative error of 6e-8.
+            assert abs(x - y) <= (0.5 + 1e-6) * resolution + 1e-7 * abs(x), (c["label"], x, y, resolution)
     # The second file itself reads back like any other capture.
     check_file(args, os.path.join(args.work, "second.bdf"), second, b, "bdf")
-    print(f"replay: {len(first['channels'])} channels equal within {worst:.2f} steps")
+    check_mne(os.path.join(args.work, "second.bdf"), second, b)
+
+    # A 5-sensor recording replays as 5 sensors: only its own channels come
+    # back, whatever is selected.
+    write_config(os.path.join(args.work, "five.json"), 5, 2, [1], ["T_A"])
+    tool(args, "--fast", "--duration", "1", "--config", "five.json", "--output", "five.bdf", "--summary", "five-summary.json")
+    tool(args, "--fast", "--replay", "five.bdf", "--duration", "1", "--output", "again.bdf", "--summary", "again.json")
+    recorded, replayed = labels_of(args, "five-summary.json"), labels_of(args, "again.json")
+    assert replayed == recorded, (len(recorded), len(replayed), sorted(set(recorded) ^ set(replayed)))
+    print(f"replay: {len(first['channels'])} channels equal within {worst:.2f} steps; "
+          f"a {len(recorded)}-channel file replays as {len(replayed)} channels")
+
+
+def case_options(args):
+    # Refused before any device is made, with the reason, and no file.
+    def refused(*extra, reason):
+        result = subprocess.run([args.tool, "--fast", "--duration", "0.2", *extra], cwd=args.work,
+                                capture_output=True, text=True)
+        assert result.returncode != 0, (extra, result.stdout, result.stderr)
+        assert reason in result.stderr, (extra, result.stderr)
+    refused("--output", "x.txt", reason="--format")
+    refused("--output", "capture", reason="--format")
+    assert not os.path.exists(os.path.join(args.work, "x.txt"))
+    refused("--seed", "-1", "--output", "a.bdf", reason="seed")
+    refused("--seed", "18446744073709551616", "--output", "a.bdf", reason="seed")
+    refused("--seed", "1x", "--output", "a.bdf", reason="seed")
+    refused("--analog", "33", "--output", "a.bdf", reason="--analog")
+    refused("--insoles", "0", "--output", "a.bdf", reason="--insoles")
+    assert not os.path.exists(os.path.join(args.work, "a.bdf"))
+    # An explicit format takes any name; the largest seed is a seed.
+    tool(args, "--fast", "--duration", "0.2", "--output", "x.txt", "--format", "csv")
+    tool(args, "--fast", "--duration", "0.2", "--seed", "18446744073709551615", "--output", "b.BDF", "--sensors", "1")
+    assert os.path.getsize(os.path.join(args.work, "x.txt")) > 0 and os.path.exists(os.path.join(args.work, "b.BDF"))
+    print("options: unknown extensions, bad seeds and lists refused")
 
 
 def case_interrupt(args):
@@ -203,7 +364,7 @@ def main():
     p.add_argument("--tool", required=True)
     p.add_argument("--save2gdf", required=True)
     p.add_argument("--work", required=True)
-    p.add_argument("--case", required=True, choices=["capture", "edf", "replay", "interrupt"])
+    p.add_argument("--case", required=True, choices=["capture", "edf", "enabled", "replay", "interrupt", "options"])
     args = p.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)

@@ -2,16 +2,22 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <stdexcept>
 
 namespace Capture {
 
-std::array<bool, 36> ParseSensors(const std::string& text) {
-    std::array<bool, 36> on{};
+template <size_t N>
+std::array<bool, N> ParseList(const std::string& text) {
+    std::array<bool, N> on{};
     if (text == "all") {
         on.fill(true);
         return on;
     }
+    if (text == "none") return on;
+    const int count = static_cast<int>(N);
     size_t pos = 0;
     while (pos <= text.size()) {
         const size_t comma = std::min(text.find(',', pos), text.size());
@@ -28,16 +34,47 @@ std::array<bool, 36> ParseSensors(const std::string& text) {
                 if (used != part.size() - dash - 1) throw std::invalid_argument(part);
             }
         } catch (const std::logic_error&) {
-            throw std::invalid_argument("'" + part + "' is not a sensor number or range");
+            throw std::invalid_argument("'" + part + "' is not a number or range");
         }
-        if (first < 1 || last > 36 || first > last) {
-            throw std::invalid_argument("'" + part + "': sensors are numbered 1 to 36");
+        if (first < 1 || last > count || first > last) {
+            throw std::invalid_argument("'" + part + "': numbers run from 1 to " + std::to_string(count));
         }
         for (int s = first; s <= last; ++s) on[s - 1] = true;
         pos = comma + 1;
     }
     return on;
 }
+
+template std::array<bool, 36> ParseList<36>(const std::string&);
+template std::array<bool, 32> ParseList<32>(const std::string&);
+template std::array<bool, 2> ParseList<2>(const std::string&);
+
+std::optional<Format> FormatOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "bdf") return Format::Bdf;
+    if (ext == "edf") return Format::Edf;
+    if (ext == "csv") return Format::Csv;
+    return std::nullopt;
+}
+
+namespace {
+
+// A seed is a plain decimal number of 64 bits: CLI11 would take "-1" as
+// 2^64 - 1, another seed than the one written.
+std::string CheckSeed(const std::string& text) {
+    unsigned long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return "seed must be a whole number from 0 to 18446744073709551615: " + text;
+    }
+    return {};
+}
+
+}  // namespace
 
 int PeriodNumber(int period_ms) {
     switch (period_ms) {
@@ -52,16 +89,21 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     CLI::App app{"Captures data from the acquisition device into an EDF+/BDF+ or CSV file.\n"
                  "Ctrl-C stops early and still leaves a valid file of the complete 100 ms records."};
     app.set_version_flag("--version", "quelto-capture 1.0");
-    std::string sensors = "all", format;
-    unsigned long long seed = 0;
+    std::string sensors = "all", analog = "all", insoles = "all", footSwitches = "all", format, seed;
     app.add_option("-d,--duration", o.duration_s, "Seconds of data to record (rounded up to 0.1 s)")
         ->check(CLI::Range(0.1, 86400.0))
         ->capture_default_str();
     app.add_option("-p,--period", o.period_ms, "Block period in ms")
         ->check(CLI::IsMember({100, 50, 25, 10}))
         ->capture_default_str();
-    app.add_option("-s,--sensors", sensors, "Sensors to write, e.g. 1-4,7 (EMG and inertial channels)")
+    app.add_option("-s,--sensors", sensors, "Sensors to write, e.g. 1-4,7 (EMG and inertial channels), or none")
         ->capture_default_str();
+    app.add_option("--analog", analog, "Analog channels to write, e.g. 1-4, or none")->capture_default_str();
+    app.add_option("--insoles", insoles, "Insoles to write: 1, 2, 1-2 (all) or none")->capture_default_str();
+    app.add_option("--footswitches", footSwitches, "Foot switches to write: 1 (A), 2 (B), all or none")
+        ->capture_default_str();
+    app.add_flag("--keep-all", o.keepAll,
+                 "Also write the selected channels that the device has switched off (flat zeros)");
     app.add_option("-c,--config", o.config, "Configuration file to load and send to the device")->check(CLI::ExistingFile);
     app.add_option("-o,--output", o.output, "Output file")->capture_default_str();
     app.add_option("-f,--format", format, "bdf (24-bit), edf (16-bit) or csv; default: from the output's extension")
@@ -71,24 +113,37 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     app.add_flag("--start-trigger", o.startTrigger, "Send an internal start trigger when capture starts");
     app.add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
     auto* sim = app.add_option_group("Simulated device", "Settings of the simulated SDK (environment QUELTO_SIM_*)");
-    sim->add_option("--seed", seed, "Seed of the synthetic signals");
+    sim->add_option("--seed", seed, "Seed of the synthetic signals (0 to 2^64 - 1)")->check(CheckSeed, "SEED");
     sim->add_option("--replay", o.replay, "Replay this EDF+/BDF+ recording as the device's data")->check(CLI::ExistingFile);
     sim->add_flag("--fast", o.fast, "Blocks as fast as they are taken instead of in real time");
     try {
         app.parse(argc, argv);
-        o.sensors = ParseSensors(sensors);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
+    }
+    const char* list = "--sensors";
+    try {
+        o.sensors = ParseList<36>(sensors);
+        list = "--analog";
+        o.analog = ParseList<32>(analog);
+        list = "--insoles";
+        o.insoles = ParseList<2>(insoles);
+        list = "--footswitches";
+        o.footSwitches = ParseList<2>(footSwitches);
     } catch (const std::invalid_argument& e) {
-        return app.exit(CLI::ValidationError("--sensors", e.what()));
+        return app.exit(CLI::ValidationError(list, e.what()));
     }
-    if (app.count("--seed")) o.seed = seed;
+    if (!seed.empty()) o.seed = std::stoull(seed);
     if (format.empty()) {
-        const auto dot = o.output.rfind('.');
-        const std::string ext = dot == std::string::npos ? "" : o.output.substr(dot + 1);
-        format = ext == "edf" || ext == "EDF" ? "edf" : ext == "csv" || ext == "CSV" ? "csv" : "bdf";
+        const auto known = FormatOf(o.output);
+        if (!known) {
+            return app.exit(CLI::ValidationError(
+                "--output", "'" + o.output + "' has no .bdf, .edf or .csv extension; give --format"));
+        }
+        o.format = *known;
+    } else {
+        o.format = format == "edf" ? Format::Edf : format == "csv" ? Format::Csv : Format::Bdf;
     }
-    o.format = format == "edf" ? Format::Edf : format == "csv" ? Format::Csv : Format::Bdf;
     return std::nullopt;
 }
 

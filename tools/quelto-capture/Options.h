@@ -12,7 +12,11 @@ enum class Format { Bdf, Edf, Csv };
 struct Options {
     double duration_s = 10.0;
     int period_ms = 100;
-    std::array<bool, 36> sensors{};  // element s: sensor s + 1 is written
+    std::array<bool, 36> sensors{};      // element s: sensor s + 1 is written
+    std::array<bool, 32> analog{};       // analog channels
+    std::array<bool, 2> insoles{};       // insoles 1 (left) and 2 (right)
+    std::array<bool, 2> footSwitches{};  // foot switches A and B
+    bool keepAll = false;  // also write channels the device has switched off
     std::string config;              // configuration file to load and apply
     std::string output = "capture.bdf";
     Format format = Format::Bdf;
@@ -29,8 +33,15 @@ struct Options {
 // not run (help, version, or an error already printed).
 std::optional<int> Parse(int argc, char** argv, Options& options);
 
-// "1-4,7,10-12" or "all"; throws std::invalid_argument naming the fault.
-std::array<bool, 36> ParseSensors(const std::string& text);
+// "1-4,7,10-12", "all" or "none" over 1..N; throws std::invalid_argument
+// naming the fault.
+template <size_t N>
+std::array<bool, N> ParseList(const std::string& text);
+inline std::array<bool, 36> ParseSensors(const std::string& text) { return ParseList<36>(text); }
+
+// Format of an output file from its extension (.bdf, .edf, .csv in any
+// case); none for any other name.
+std::optional<Format> FormatOf(const std::string& path);
 
 // DataAvailableEventPeriod number of a block period in ms (100, 50, 25, 10).
 int PeriodNumber(int period_ms);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 namespace Capture {
@@ -15,7 +16,73 @@ bool IsSensorBuffer(Quelto_Buffer b) {
            b == QUELTO_BUFFER_GYROSCOPE || b == QUELTO_BUFFER_MAGNETOMETER;
 }
 
+bool IsInsoleBuffer(Quelto_Buffer b) {
+    return b == QUELTO_BUFFER_INSOLE || b == QUELTO_BUFFER_INSOLE_ORIENTATION ||
+           b == QUELTO_BUFFER_INSOLE_ACCELEROMETER || b == QUELTO_BUFFER_INSOLE_GYROSCOPE;
+}
+
+// A state array of the block (states as floats); true when it is absent.
+bool StateHas(const std::vector<float>& states, int row, int bits) {
+    if (states.empty()) return true;
+    if (row >= static_cast<int>(states.size())) return false;
+    return (static_cast<int>(states[static_cast<size_t>(row)]) & bits) == bits;
+}
+
 }  // namespace
+
+std::string FileLabel(Quelto_Buffer buffer, int row, int component) {
+    char label[32];
+    Quelto_DataLayout_Label(buffer, row, component, label, sizeof label);
+    return std::string(buffer == QUELTO_BUFFER_EMG ? "EMG " : "MISC ") + label;
+}
+
+const char* Transducer(Quelto_Buffer buffer) {
+    switch (buffer) {
+        case QUELTO_BUFFER_EMG: return "surface EMG sensor, bipolar electrodes";
+        case QUELTO_BUFFER_ORIENTATION: return "orientation of the sensor's inertial unit";
+        case QUELTO_BUFFER_ACCELEROMETER: return "3-axis accelerometer of the EMG sensor";
+        case QUELTO_BUFFER_GYROSCOPE: return "3-axis gyroscope of the EMG sensor";
+        case QUELTO_BUFFER_MAGNETOMETER: return "3-axis magnetometer of the EMG sensor";
+        case QUELTO_BUFFER_SYNC: return "sync signal of the receiver";
+        case QUELTO_BUFFER_FOOTSW: return "foot switch, contacts";
+        case QUELTO_BUFFER_FOOTSW_RAW: return "foot switch force transducer";
+        case QUELTO_BUFFER_INSOLE: return "pressure insole cell";
+        case QUELTO_BUFFER_INSOLE_ORIENTATION: return "orientation of the insole's inertial unit";
+        case QUELTO_BUFFER_INSOLE_ACCELEROMETER: return "3-axis accelerometer of the insole";
+        case QUELTO_BUFFER_INSOLE_GYROSCOPE: return "3-axis gyroscope of the insole";
+        case QUELTO_BUFFER_ANALOG: return "analog input";
+        case QUELTO_BUFFER_COUNT: break;
+    }
+    return "";
+}
+
+const char* Prefilter(Quelto_Buffer buffer) {
+    // The EMG amplifier's band; nothing is known of the other streams.
+    return buffer == QUELTO_BUFFER_EMG ? "HP:20Hz LP:450Hz" : "";
+}
+
+std::set<std::string> RecordedLabels(const std::string& path) {
+    auto header = std::make_unique<edf_hdr_struct>();  // large
+    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::set<std::string> labels;
+    for (int s = 0; s < header->edfsignals; ++s) {
+        std::string label = header->signalparam[s].label;
+        while (!label.empty() && label.back() == ' ') label.pop_back();
+        const size_t space = label.find(' ');
+        labels.insert(space == std::string::npos ? label : label.substr(space + 1));
+    }
+    edfclose_file(header->handle);
+    return labels;
+}
+
+int Quantise(double value, double pmin, double pmax, int dmin, int dmax) {
+    // Readers take value = pmin + (digital - dmin) * step.
+    const double step = (pmax - pmin) / (static_cast<double>(dmax) - dmin);
+    const double digital = std::round((value - pmin) / step) + dmin;
+    return static_cast<int>(std::clamp(digital, static_cast<double>(dmin), static_cast<double>(dmax)));
+}
 
 const std::vector<float>& BufferOf(const Quelto_DataAvailableEventArgs& e, Quelto_Buffer buffer) {
     switch (buffer) {
@@ -72,11 +139,13 @@ void Recorder::Open() {
             scanRateHz_ = static_cast<int>(perRecord * 1000 / RecordDuration_ms);
         }
         for (int r = 0; r < layout.rows; ++r) {
-            if (IsSensorBuffer(buffer) && !options_.sensors[r]) continue;
+            if (!Selected(buffer, r)) continue;
             for (int c = 0; c < layout.components; ++c) {
+                if (!options_.keepAll && !Sent(pending_.front(), buffer, r, c)) continue;
                 char label[32];
                 Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
-                channels_.push_back(Channel{buffer, r, c, label, static_cast<int>(perRecord)});
+                if (!options_.keepAll && !recorded_.empty() && !recorded_.count(label)) continue;
+                channels_.push_back(Channel{buffer, r, c, FileLabel(buffer, r, c), static_cast<int>(perRecord)});
             }
         }
     }
@@ -85,6 +154,7 @@ void Recorder::Open() {
     size_t widest = 0;
     for (const auto& ch : channels_) widest = std::max(widest, static_cast<size_t>(ch.perRecord));
     buffer_.resize(widest);
+    digital_.resize(widest);
 
     const bool edf = options_.format != Format::Csv;
     if (edf) {
@@ -102,7 +172,9 @@ void Recorder::Open() {
                  edf_set_physical_dimension(edf_, s, layout.unit) == 0 &&
                  edf_set_physical_maximum(edf_, s, layout.maximum) == 0 &&
                  edf_set_physical_minimum(edf_, s, layout.minimum) == 0 &&
-                 edf_set_digital_maximum(edf_, s, digitalMax) == 0 && edf_set_digital_minimum(edf_, s, digitalMin) == 0;
+                 edf_set_digital_maximum(edf_, s, digitalMax) == 0 && edf_set_digital_minimum(edf_, s, digitalMin) == 0 &&
+                 edf_set_transducer(edf_, s, Transducer(ch.buffer)) == 0 &&
+                 edf_set_prefilter(edf_, s, Prefilter(ch.buffer)) == 0;
         }
         ok = ok && edf_set_equipment(edf_, "Quelto acquisition system") == 0 &&
              edf_set_recording_additional(
@@ -117,12 +189,71 @@ void Recorder::Open() {
     }
 }
 
+bool Recorder::Selected(Quelto_Buffer buffer, int row) const {
+    if (IsSensorBuffer(buffer)) return options_.sensors[static_cast<size_t>(row)];
+    if (IsInsoleBuffer(buffer)) return options_.insoles[static_cast<size_t>(row)];
+    if (buffer == QUELTO_BUFFER_FOOTSW || buffer == QUELTO_BUFFER_FOOTSW_RAW) {
+        return options_.footSwitches[static_cast<size_t>(row)];
+    }
+    if (buffer == QUELTO_BUFFER_ANALOG) return options_.analog[static_cast<size_t>(row)];
+    return true;
+}
+
+bool Recorder::Sent(const Quelto_DataAvailableEventArgs& b, Quelto_Buffer buffer, int row, int component) const {
+    switch (buffer) {
+        case QUELTO_BUFFER_EMG: return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_EMG);
+        case QUELTO_BUFFER_ORIENTATION:
+        case QUELTO_BUFFER_ACCELEROMETER:
+        case QUELTO_BUFFER_GYROSCOPE:
+        case QUELTO_BUFFER_MAGNETOMETER:
+            return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
+        case QUELTO_BUFFER_FOOTSW: return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED);
+        case QUELTO_BUFFER_FOOTSW_RAW:
+            return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED) &&
+                   transducers_[static_cast<size_t>(row)][static_cast<size_t>(component)];
+        case QUELTO_BUFFER_INSOLE: return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED);
+        case QUELTO_BUFFER_INSOLE_ORIENTATION:
+        case QUELTO_BUFFER_INSOLE_ACCELEROMETER:
+        case QUELTO_BUFFER_INSOLE_GYROSCOPE:
+            return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
+        case QUELTO_BUFFER_ANALOG:
+            return b.AnalogStates.empty() || (row < static_cast<int>(b.AnalogStates.size()) &&
+                                              b.AnalogStates[static_cast<size_t>(row)] != QUELTO_ANALOG_STATE_OFF);
+        case QUELTO_BUFFER_SYNC:
+        case QUELTO_BUFFER_COUNT: break;
+    }
+    return true;
+}
+
 void Recorder::NoteEvents(const Quelto_DataAvailableEventArgs& b) {
     const double at = static_cast<double>(b.ScanNumber) / scanRateHz_;
+    // A press still held at the end of the previous block ends in this one
+    // when this block ends with its button up: its length is known to the
+    // block (the state is sampled once per block).
+    for (size_t i = 0; i < held_.size();) {
+        Annotation& a = annotations_[held_[i]];
+        if (!(b.RemoteControlState & (1u << (a.code - 1)))) {
+            a.duration_s = static_cast<double>(std::max<int64_t>(0, b.ScanNumber - a.scan)) / scanRateHz_;
+            held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
     if (b.StartTriggerDetected) annotations_.push_back({static_cast<double>(b.StartTriggerScan) / scanRateHz_, "StartTrigger"});
     if (b.StopTriggerDetected) annotations_.push_back({static_cast<double>(b.StopTriggerScan) / scanRateHz_, "StopTrigger"});
     for (uint16_t code : b.RemoteControlEvents) {
-        annotations_.push_back({at, code == QUELTO_REMOTE_MARKER ? "Marker" : "Remote " + std::to_string(code)});
+        Annotation a{at, code == QUELTO_REMOTE_MARKER ? "Marker" : "Remote " + std::to_string(code)};
+        a.code = code;
+        a.scan = b.ScanNumber;
+        const bool known = code >= 1 && code <= 16;
+        if (known && (b.RemoteControlState & (1u << (code - 1)))) {
+            held_.push_back(annotations_.size());
+        } else if (known) {
+            // Up again before the block ended.
+            const long samples = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_SYNC, b.SyncSamples.size());
+            a.duration_s = samples > 0 ? static_cast<double>(samples) / scanRateHz_ : -1;
+        }
+        annotations_.push_back(std::move(a));
     }
 }
 
@@ -143,8 +274,11 @@ void Recorder::WriteRecord() {
             throw std::runtime_error("the rate of " + ch.label + " changed during the capture");
         }
         if (edf_ >= 0) {
-            for (int s = 0; s < n; ++s) buffer_[s] = std::clamp(buffer_[s], layout.minimum, layout.maximum);
-            if (edfwrite_physical_samples(edf_, buffer_.data()) != 0) {
+            // Rounded here: EDFlib's own conversion truncates.
+            const bool bdf = options_.format == Format::Bdf;
+            const int dmax = bdf ? 8388607 : 32767, dmin = bdf ? -8388608 : -32768;
+            for (int s = 0; s < n; ++s) digital_[s] = Quantise(buffer_[s], layout.minimum, layout.maximum, dmin, dmax);
+            if (edfwrite_digital_samples(edf_, digital_.data()) != 0) {
                 throw std::runtime_error("cannot write to " + options_.output);
             }
         }
@@ -167,7 +301,8 @@ void Recorder::Close() {
     if (edf_ >= 0) {
         for (const Annotation& a : annotations_) {
             if (a.onset_s < Duration_s()) {
-                edfwrite_annotation_utf8(edf_, std::llround(a.onset_s * 10000.0), -1, a.text.c_str());
+                const long long duration = a.duration_s < 0 ? -1 : std::llround(a.duration_s * 10000.0);
+                edfwrite_annotation_utf8(edf_, std::llround(a.onset_s * 10000.0), duration, a.text.c_str());
             }
         }
         const int handle = edf_;

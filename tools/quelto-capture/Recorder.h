@@ -1,15 +1,20 @@
 // Turns blocks into a file: 100 ms data records, one channel per row and
-// component of each non-empty buffer (Quelto_DataLayout.h), written to
-// EDF+/BDF+ through EDFlib and/or to CSV. Triggers and remote-control
-// markers become annotations.
+// component of each non-empty buffer (Quelto_DataLayout.h) that is selected
+// and that the device sends (the set is fixed by the first block), written
+// to EDF+/BDF+ through EDFlib and/or to CSV. Labels are the signal type, a
+// space and the layout's label ("EMG EMG07", "MISC ACC07X"). Triggers and
+// remote-control presses become annotations, presses with how long the
+// button was held.
 #pragma once
 
 #include "Options.h"
 #include "Quelto_DataAvailableEventArgs.h"
 #include "Quelto_DataLayout.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,7 +28,7 @@ struct Channel {
     Quelto_Buffer buffer;
     int row;
     int component;
-    std::string label;
+    std::string label;  // as in the file
     int perRecord = 0;  // samples in one record
     int RateHz() const { return perRecord * 1000 / RecordDuration_ms; }
 };
@@ -31,7 +36,22 @@ struct Channel {
 struct Annotation {
     double onset_s;
     std::string text;
+    double duration_s = -1;  // -1: not known (a trigger, or still held at the end)
+    uint16_t code = 0;       // remote-control code of a press
+    int64_t scan = 0;        // onset of a press in scans
 };
+
+// The file label of a layout channel: "EMG " or "MISC " and its layout label.
+std::string FileLabel(Quelto_Buffer buffer, int row, int component);
+// Sensor type and filter band of a buffer's channels for the EDF header.
+const char* Transducer(Quelto_Buffer buffer);
+const char* Prefilter(Quelto_Buffer buffer);
+// Layout labels of the channels of an EDF+/BDF+ recording; throws
+// std::runtime_error when it cannot be read.
+std::set<std::string> RecordedLabels(const std::string& path);
+// Digital value of a physical one for a channel of [pmin, pmax] on
+// [dmin, dmax], rounded to the nearest step, as readers invert it.
+int Quantise(double value, double pmin, double pmax, int dmin, int dmax);
 
 class Recorder {
 public:
@@ -52,11 +72,18 @@ public:
     const std::vector<Channel>& Channels() const { return channels_; }
     const std::vector<Annotation>& Annotations() const { return annotations_; }
     int BlocksPerRecord() const { return blocksPerRecord_; }
+    // Which foot-switch transducers the device was told to use (all unless
+    // a configuration says otherwise).
+    void SetTransducers(const std::array<std::array<bool, 4>, 2>& on) { transducers_ = on; }
+    // Replay: only the channels of the recording carry data (layout labels).
+    void SetRecorded(std::set<std::string> labels) { recorded_ = std::move(labels); }
 
 private:
     void Open();
     void WriteRecord();
     void NoteEvents(const Quelto_DataAvailableEventArgs& block);
+    bool Sent(const Quelto_DataAvailableEventArgs& first, Quelto_Buffer buffer, int row, int component) const;
+    bool Selected(Quelto_Buffer buffer, int row) const;
 
     const Options& options_;
     int blocksPerRecord_;
@@ -69,6 +96,10 @@ private:
     std::FILE* csv_ = nullptr;
     bool closed_ = false;
     std::vector<double> buffer_;
+    std::vector<int> digital_;
+    std::array<std::array<bool, 4>, 2> transducers_{{{true, true, true, true}, {true, true, true, true}}};
+    std::set<std::string> recorded_;
+    std::vector<size_t> held_;  // annotations of presses whose button is still held
 };
 
 // The buffer of `block` that holds `buffer`'s samples.

@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -96,7 +97,10 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
     }
     nlohmann::json annotations = nlohmann::json::array();
     for (const auto& a : r.Annotations()) {
-        if (a.onset_s < r.Duration_s()) annotations.push_back({{"onset_s", a.onset_s}, {"text", a.text}});
+        if (a.onset_s >= r.Duration_s()) continue;
+        nlohmann::json entry = {{"onset_s", a.onset_s}, {"text", a.text}};
+        if (a.duration_s >= 0) entry["duration_s"] = a.duration_s;
+        annotations.push_back(entry);
     }
     const char* format = o.format == Capture::Format::Bdf ? "bdf" : o.format == Capture::Format::Edf ? "edf" : "csv";
     const nlohmann::json summary = {{"output", o.output}, {"format", format}, {"period_ms", o.period_ms},
@@ -127,6 +131,7 @@ int Run(const Capture::Options& o) {
     Inbox inbox;
     inbox.period = std::chrono::milliseconds(o.period_ms);
     Capture::Recorder recorder(o);
+    if (!o.replay.empty()) recorder.SetRecorded(Capture::RecordedLabels(o.replay));
     const bool tty = isatty(STDERR_FILENO) != 0;
     Progress progress{};
     bool interrupted = false, stalled = false;
@@ -134,6 +139,13 @@ int Run(const Capture::Options& o) {
         Quelto_DaqSystem device;
         if (!o.config.empty()) {
             Quelto_ConfigurationExportBase configuration = device.LoadConfiguration(o.config.c_str());
+            const Quelto_CaptureConfiguration& c = configuration.CaptureConfiguration;
+            const Quelto_FootSwTransducerEnabled switches[2] = {c.FootSwATransducerEnabled, c.FootSwBTransducerEnabled};
+            std::array<std::array<bool, 4>, 2> transducers{};
+            for (int sw = 0; sw < 2; ++sw) {
+                transducers[sw] = {switches[sw].T_A, switches[sw].T_1, switches[sw].T_5, switches[sw].T_T};
+            }
+            recorder.SetTransducers(transducers);
             device.ConfigureCapture(configuration.CaptureConfiguration);
             for (int s = 1; s <= 36; ++s) device.ConfigureSensor(configuration.SensorConfiguration[s - 1], s);
         }

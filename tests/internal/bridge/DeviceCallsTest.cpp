@@ -16,6 +16,7 @@ std::vector<QueltoSim::CallRecord> CallsNamed(const std::string& name) {
 TEST(FacadeDevice, PeriodMappingPassesOneToThreeAndOtherwiseZero) {
     auto facade = MakeFacade();
     auto& control = TestSupport::SimControl();
+    QueltoSim::ScopedRecording recording(control);
     const std::pair<int, int> cases[] = {{1, 1}, {2, 2}, {3, 3}, {0, 0}, {4, 0}, {65535, 0}};
     for (auto [given, sent] : cases) {
         control.ClearCalls();
@@ -30,6 +31,7 @@ TEST(FacadeDevice, PeriodMappingPassesOneToThreeAndOtherwiseZero) {
 TEST(FacadeDevice, ForwardsEachCallToItsDeviceMember) {
     auto facade = MakeFacade();
     auto& control = TestSupport::SimControl();
+    QueltoSim::ScopedRecording recording(control);
     control.ClearCalls();
     facade->CalibrateImuOffset(3);
     facade->CalibrateGyroscopeOffset(-4);

@@ -6,6 +6,12 @@
 
 #include <stdexcept>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace FacadeTest;
 
 namespace {
@@ -54,3 +60,40 @@ TEST(FacadeThrowingListener, EveryNthBlockCutsOnlyThatBlocksDelivery) {
     ASSERT_TRUE(after.WaitFor(expected.size() + 1));
     EXPECT_EQ(after.Scans().back(), blocks + 6 * 7);
 }
+
+#ifndef _WIN32
+// The report of a failed delivery goes to standard error; a host whose
+// standard error is a pipe nobody reads any more must not die of it.
+TEST(FacadeThrowingListener, TheReportToAClosedStandardErrorPipeDoesNotEndTheHost) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        int ends[2];
+        if (pipe(ends) != 0) _exit(2);
+        close(ends[0]);
+        dup2(ends[1], STDERR_FILENO);
+        TestPlatform::SetEnv("QUELTO_DEBUG_TRACE", "1");
+        {
+            auto facade = MakeFacade();
+            EveryNth thrower{1};
+            Recorder after;
+            facade->AddDaqDataAvailableListener(&EveryNth::Listen, &thrower);
+            facade->AddDaqDataAvailableListener(&Recorder::Listen, &after);
+            // Each block fails; the second one reaches the worker only after
+            // the first one's report was written.
+            if (!TestSupport::SimControl().RaiseEvent(Event(1)) || !TestSupport::SimControl().RaiseEvent(Event(2))) _exit(4);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (thrower.calls.load() < 2 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (thrower.calls.load() < 2) _exit(5);
+        }
+        _exit(0);  // the facade is gone: both reports were written
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+#endif

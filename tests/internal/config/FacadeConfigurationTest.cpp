@@ -2,8 +2,11 @@
 // simulated configuration reader.
 #include "ConfigTestSupport.h"
 #include "Quelto_DaqSystem.h"
+#include "TestPlatform.h"
 
+#include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -16,10 +19,11 @@ class FacadeConfiguration : public testing::Test {
 protected:
     void SetUp() override {
         TestSupport::UseBuildLibraryFolder();
+        TestSupport::SimControl().SetRecording(true);
         TestSupport::SimControl().ClearCalls();
         TestSupport::SimControl().ClearFailures();
     }
-    void TearDown() override { TestSupport::SimControl().ClearCalls(); }
+    void TearDown() override { TestSupport::SimControl().SetRecording(false); }
 
     static std::vector<QueltoSim::CallRecord> CallsTo(const std::string& operation) {
         std::vector<QueltoSim::CallRecord> out;
@@ -136,6 +140,40 @@ TEST_F(LoadConfiguration, NullPathReachesTheReader) {
         EXPECT_NE(e.Message().find("path"), std::string::npos) << e.Message();
     }
 }
+
+#ifndef _WIN32
+// The narrow code page is UTF-8 here, whatever locale the host has (none
+// set: "C"). Before, such a path reached the reader with '?' for every byte
+// that is not ASCII, and the file of that name was loaded instead.
+TEST_F(LoadConfiguration, NonAsciiPathsAndNamesRoundTripInTheCLocale) {
+    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("quelto_cfg_\xc3\xbc_" + std::to_string(TestPlatform::ProcessId()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    const std::string path =
+        write("cfg_\xc3\xbc_\xc2\xb5V.json", R"({"Insoles": [{"Name": "M\u00fcller", "Unit": "\u00b5V"}, {"Name": "Fu\u00df"}]})");
+    write("cfg_??_??V.json", R"({"Insoles": [{"Name": "wrong file"}, {}]})");
+
+    Quelto_DaqSystem daq;
+    testing::internal::CaptureStdout();
+    Quelto_ConfigurationExportBase record;
+    EXPECT_NO_THROW(record = daq.LoadConfiguration(path.c_str()));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(record.InsoleName[0], "M\xc3\xbcller");
+    EXPECT_EQ(record.InsoleUnit[0], "\xc2\xb5V");
+    EXPECT_EQ(record.InsoleName[1], "Fu\xc3\x9f");
+    const auto back = Quelto_ConfigurationExportBaseHelper::ToManaged(record);
+    EXPECT_EQ((*back->InsoleName)[0], Runtime::String(u"M\u00fcller"));
+    EXPECT_EQ((*back->InsoleUnit)[0], Runtime::String(u"\u00b5V"));
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+#endif
 
 TEST_F(LoadConfiguration, ReaderFailuresPassThrough) {
     Quelto_DaqSystem daq;

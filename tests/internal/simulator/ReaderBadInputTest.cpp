@@ -64,7 +64,17 @@ TEST_F(ReaderBadInput, BytesThatAreNoTextFile) {
         {"invalid UTF-8 in a string", "{\"Insoles\": [{\"Name\": \"\xC3\x28\"}, {}]}", "line 1"},
         {"invalid UTF-8 in a comment", "// \xFF\xFE\n{}", "invalid UTF-8 near line 1, column 4"},
         {"lone surrogate escape", R"({"Insoles": [{"Name": "\ud800"}, {}]})", "surrogate"},
+        {"overlong form", "{}//\xC0\xAF", "invalid UTF-8 near line 1, column 5"},
+        {"overlong three bytes", "{}\n//\xE0\x80\xAF", "invalid UTF-8 near line 2, column 3"},
+        {"encoded surrogate", "{} // \xED\xA0\x80", "invalid UTF-8 near line 1, column 7"},
+        {"beyond U+10FFFF", "{} // \xF4\x90\x80\x80", "invalid UTF-8 near line 1, column 7"},
+        {"cut at the end", "{} // \xE2\x82", "invalid UTF-8 near line 1, column 7"},
+        {"lone continuation byte", "{} // a\x80", "invalid UTF-8 near line 1, column 8"},
     });
+    // The longest forms and the last code point are text.
+    const auto c = Load(WriteFile("text.json", "// \xF4\x8F\xBF\xBF \xEF\xBF\xBD\n"
+                                               "{\"Insoles\": [{\"Name\": \"\xF0\x9F\x98\x80\xE4\xB8\xAD\xC3\xBC\"}, {}]}"));
+    EXPECT_EQ((*c->InsoleName)[0], Runtime::String(u"\U0001F600\u4e2d\u00fc"));
 }
 
 TEST_F(ReaderBadInput, OversizedFileIsRefusedBeforeReading) {
@@ -97,6 +107,10 @@ TEST_F(ReaderBadInput, DuplicateKeysAndDeepNesting) {
 
 TEST_F(ReaderBadInput, WrongTypesAndUnknownKeysNameTheKeyPath) {
     ExpectFormatErrors({
+        {"null capture configuration", R"({"CaptureConfiguration": null})", "CaptureConfiguration: expected an object"},
+        {"null transducer object", R"({"CaptureConfiguration": {"FootSwBTransducerThreshold": null}})",
+         "CaptureConfiguration.FootSwBTransducerThreshold: expected an object"},
+        {"null channel", R"({"EfaChannels": )" + Entries(38, 4, "null") + "}", "EfaChannels[4]: expected an object"},
         {"top level array", "[1, 2]", "top level: expected an object"},
         {"string for a number", R"({"InsoleSampleRate_Hz": "fast"})", "InsoleSampleRate_Hz: expected a number, found a string"},
         {"number for a flag", R"({"CaptureConfiguration": {"ExternalTriggerEnabled": 1}})",
@@ -155,6 +169,33 @@ TEST_F(ReaderBadInput, NumbersOutsideTheirRange) {
     EXPECT_EQ(static_cast<int32_t>(c->CaptureConfiguration->get_IMU_AcqPType()), -2147483647 - 1);
     EXPECT_EQ((*c->AnalogOutputChannelAxis)(0, 39), 2147483647);
     EXPECT_EQ((*c->EfaChannelFullScale)[0], FLT_MAX);
+}
+
+// Large files of small entries: refused by their real error, or by the
+// count of values, at a cost that grows with their size only (time and
+// memory are measured by quelto_config_bench). Before, the duplicate-key and
+// depth checks made the million objects run for minutes.
+TEST_F(ReaderBadInput, HugeShallowFilesAreRefusedByTheirContent) {
+    const auto objects = [](int count) {
+        std::string text = R"({"EfaChannels": [{})";
+        for (int i = 1; i < count; ++i) text += ",{}";
+        return text + "]}";
+    };
+    const auto keys = [](int count, const std::string& tail = "") {
+        std::string text = "{";
+        for (int i = 0; i < count; ++i) text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\": 0";
+        return text + tail + "}";
+    };
+    std::string nested = R"({"AnalogOutputs": [)" + Entries(40);
+    for (int i = 1; i < 30000; ++i) nested += ", [[]]";
+    ExpectFormatErrors({
+        {"90,000 empty objects", objects(90000), "EfaChannels: expected 38 entries, found 90000"},
+        {"50,000 unknown keys", keys(50000), "k0: unknown key"},
+        {"a duplicate after 50,000 keys", keys(50000, R"(, "k49999": 1)"), "k49999: duplicate key"},
+        {"30,000 nested lists", nested + "]}", "AnalogOutputs: expected 2 entries, found 30000"},
+        {"a million empty objects", objects(1000000), "the file holds more than 100000 values"},
+        {"100,000 unknown keys", keys(100000), "the file holds more than 100000 values"},
+    });
 }
 
 TEST_F(ReaderBadInput, ArraysOfTheWrongLength) {

@@ -91,14 +91,15 @@ inline void CaptureWhile(Quelto::Interfaces::IDaqSystem& device, int period, con
     EXPECT_TRUE(finished) << "capture did not finish in time";
 }
 
-// The first `count` blocks of a fresh device in fast mode.
+// The first `count` blocks of a fresh device in fast mode. Copies are kept
+// (sharing the arrays): fast mode waits while the host holds 8 blocks.
 inline std::vector<Block> FastBlocks(int count, int period = 3, const std::function<void(Quelto::Interfaces::IDaqSystem&)>& setup = {}) {
     ScopedEnv mode("QUELTO_SIM_MODE", "fast");
     auto device = MakeDevice();
     if (setup) setup(*device);
     std::vector<Block> blocks;
     CaptureWhile(*device, period, [&](const Block& e) {
-        blocks.push_back(e);
+        blocks.push_back(std::make_shared<D::DataAvailableEventArgs>(*e));
         return static_cast<int>(blocks.size()) < count;
     });
     return blocks;

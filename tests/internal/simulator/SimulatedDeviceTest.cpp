@@ -23,6 +23,7 @@ std::string ThisThread() { return TestPlatform::ThreadTag(); }
 
 TEST(SimulatedDevice, RecordsOperationsWithArgumentsInOrder) {
     auto& control = TestSupport::SimControl();
+    QueltoSim::ScopedRecording recording(control);
     auto device = MakeDevice();
     control.ClearCalls();
     device->StartCapturing(D::DataAvailableEventPeriod{2});
