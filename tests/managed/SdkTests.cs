@@ -19,6 +19,7 @@ static class SdkTests
     static int Main(string[] args)
     {
         if (args.Length > 1) configs = args[1];
+        Native.QueltoSimShim_ControlSetRecording(1);
         var groups = new Dictionary<string, KeyValuePair<string, Action>[]>
         {
             { "contract", new[] {
