@@ -11,6 +11,7 @@ static class Native
     [DllImport(Library)] public static extern int QueltoSimShim_ControlCallCount();
     [DllImport(Library)] public static extern int QueltoSimShim_ControlCall(int index, byte[] operation, int capacity, [Out] long[] arguments, int maxArguments, out ulong device);
     [DllImport(Library)] public static extern void QueltoSimShim_ControlClearCalls();
+    [DllImport(Library)] public static extern void QueltoSimShim_ControlSetRecording(int on);
     [DllImport(Library)] public static extern void QueltoSimShim_ControlSetFailure(string operation, string exceptionType, string message, int times);
     [DllImport(Library)] public static extern void QueltoSimShim_ControlClearFailures();
     [DllImport(Library)] public static extern int QueltoSimShim_ControlLiveDevices();

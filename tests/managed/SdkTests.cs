@@ -19,6 +19,7 @@ static class SdkTests
     static int Main(string[] args)
     {
         if (args.Length > 1) configs = args[1];
+        Native.QueltoSimShim_ControlSetRecording(1);
         var groups = new Dictionary<string, KeyValuePair<string, Action>[]>
         {
             { "contract", new[] {
@@ -100,6 +101,12 @@ static class SdkTests
         Check.Equal(2, x.InsoleSize.Length, "insole sizes");
         Check.Equal(2, x.AnalogOutputSensorNum.GetLength(0), "analog output rows");
         Check.Equal(40, x.AnalogOutputChannelType.GetLength(1), "analog output columns");
+        FieldInfo[] fields = typeof(ConfigurationExportBase).GetFields();
+        Check.Equal(53, fields.Length, "public fields of a configuration");
+        foreach (FieldInfo f in fields)
+        {
+            Check.That(f.FieldType.IsValueType || f.GetValue(x) != null, "made: " + f.Name);
+        }
     }
 
     // ------------------------------------------------------------ capture

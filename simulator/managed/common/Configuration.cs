@@ -19,8 +19,8 @@ namespace Quelto.Common.Definitions
 
     public class CaptureConfiguration : ICaptureConfiguration
     {
-        public const int InsoleCount = 2;
-        public const int AnalogChannelCount = 32;
+        internal const int InsoleCount = 2;
+        internal const int AnalogChannelCount = 32;
 
         private readonly bool[] enabledInsole = new bool[InsoleCount];
         private readonly bool[] enabledAnalogChannel = new bool[AnalogChannelCount];

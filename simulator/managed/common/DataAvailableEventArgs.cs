@@ -45,10 +45,6 @@ namespace Quelto.Common.Definitions
         public short[] InsoleStates;
         public float[,] AnalogSamples;
         public short[] AnalogStates;
-
-        // The device's own copy of the block, held as long as this object
-        // lives (the fast mode paces itself by it).
-        internal object NativeBlock;
     }
 
     public delegate void DataAvailableEventHandler(object sender, DataAvailableEventArgs e);

@@ -97,17 +97,4 @@ namespace Quelto.Common.Native
             return new Exception(typeName + ": " + message);
         }
     }
-
-    // Keeps a native block alive until the managed block is collected.
-    internal sealed class NativeBlockHandle
-    {
-        private IntPtr block;
-        internal NativeBlockHandle(IntPtr block) { this.block = block; }
-        ~NativeBlockHandle()
-        {
-            IntPtr b = block;
-            block = IntPtr.Zero;
-            if (b != IntPtr.Zero) Shim.QueltoSimShim_BlockFree(b);
-        }
-    }
 }

@@ -27,7 +27,6 @@ namespace Quelto
 
         private readonly object gate = new object();
         private readonly IntPtr device;
-        private readonly bool fast;
         private readonly Thread thread;
         private DataAvailableEventHandler handlers;
         private bool disposed;
@@ -35,7 +34,6 @@ namespace Quelto
         public DaqSystem()
         {
             Shim.Check(Shim.QueltoSimShim_DeviceCreate(out device));
-            fast = Shim.QueltoSimShim_DeviceIsFast(device) != 0;
             thread = new Thread(Run) { IsBackground = true, Name = "Quelto.DaqSystem events" };
             thread.Start();
         }
@@ -154,9 +152,10 @@ namespace Quelto
                     }
                     finally
                     {
-                        if (!fast) Shim.QueltoSimShim_BlockFree(block);
+                        // A copy is made: the native block is let go at once,
+                        // so fast mode is paced by the handlers returning.
+                        Shim.QueltoSimShim_BlockFree(block);
                     }
-                    if (fast) e.NativeBlock = new NativeBlockHandle(block);
                     DataAvailableEventHandler h;
                     lock (gate) h = handlers;
                     if (h != null) h(this, e);

@@ -8,11 +8,11 @@ namespace PellimorCfgReader
     // length, a new capture configuration and 38 new sensor configurations.
     public class ConfigurationExportBase
     {
-        public const int SensorCount = 38;
-        public const int ImuAgmCount = 114;
-        public const int InsoleCount = 2;
-        public const int AnalogOutputRows = 2;
-        public const int AnalogOutputColumns = 40;
+        internal const int SensorCount = 38;
+        internal const int ImuAgmCount = 114;
+        internal const int InsoleCount = 2;
+        internal const int AnalogOutputRows = 2;
+        internal const int AnalogOutputColumns = 40;
 
         public ICaptureConfiguration CaptureConfiguration = new CaptureConfiguration();
         public ISensorConfiguration[] SensorConfiguration = NewSensors();

@@ -168,6 +168,9 @@ QUELTO_SIM_SHIM_API int QueltoSimShim_ControlCallCount(void);
 QUELTO_SIM_SHIM_API int QueltoSimShim_ControlCall(int index, char* operation, int capacity, int64_t* arguments,
                                                   int maxArguments, uint64_t* device);
 QUELTO_SIM_SHIM_API void QueltoSimShim_ControlClearCalls(void);
+/* Calls and log lines are kept only while recording is on (off at load). */
+QUELTO_SIM_SHIM_API void QueltoSimShim_ControlSetRecording(int on);
+QUELTO_SIM_SHIM_API int QueltoSimShim_ControlRecording(void);
 /* Makes `operation` ("Create" or a member name) throw the .NET exception
  * `exceptionType` (e.g. "System.InvalidOperationException") with `message`
  * on its next `times` calls (< 0: until cleared). */

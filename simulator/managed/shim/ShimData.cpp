@@ -3,6 +3,7 @@
 #include "BlockGenerator.h"
 #include "ConfigFile.h"
 #include "ConfigurationClasses.h"
+#include "SdkBlockFields.h"
 #include "ShimSupport.h"
 
 #include <cmath>
@@ -28,23 +29,9 @@ struct BlockField {
     BlockMember member;
 };
 
-#define QSS_FIELD(Name) BlockField{#Name, &E::Name}
-const BlockField kBlockFields[] = {
-    QSS_FIELD(ScanNumber), QSS_FIELD(EmgSamples), QSS_FIELD(ImuSamples), QSS_FIELD(AccelerometerSamples),
-    QSS_FIELD(GyroscopeSamples), QSS_FIELD(MagnetometerSamples), QSS_FIELD(SyncSamples), QSS_FIELD(SensorStates),
-    QSS_FIELD(FootSwSamples), QSS_FIELD(FootSwRawSamples), QSS_FIELD(FootSwSensorStates),
-    QSS_FIELD(RemoteControlEvents), QSS_FIELD(RemoteControlState), QSS_FIELD(StartTriggerDetected),
-    QSS_FIELD(StopTriggerDetected), QSS_FIELD(StartTriggerScan), QSS_FIELD(StopTriggerScan),
-    QSS_FIELD(StartInsoleTriggerDetected), QSS_FIELD(StopInsoleTriggerDetected), QSS_FIELD(StartInsoleTriggerScan),
-    QSS_FIELD(StopInsoleTriggerScan), QSS_FIELD(StartInsoleImuTriggerDetected),
-    QSS_FIELD(StopInsoleImuTriggerDetected), QSS_FIELD(StartInsoleImuTriggerScan),
-    QSS_FIELD(StopInsoleImuTriggerScan), QSS_FIELD(StartAnalogTriggerDetected), QSS_FIELD(StopAnalogTriggerDetected),
-    QSS_FIELD(StartAnalogTriggerScan), QSS_FIELD(StopAnalogTriggerScan), QSS_FIELD(DataTransferRate),
-    QSS_FIELD(UsbLostPackets), QSS_FIELD(UsbLowPerformance), QSS_FIELD(InsoleScanNumber),
-    QSS_FIELD(InsoleImuScanNumber), QSS_FIELD(InsoleSamples), QSS_FIELD(InsoleImuSamples),
-    QSS_FIELD(InsoleAccelerometerSamples), QSS_FIELD(InsoleGyroscopeSamples), QSS_FIELD(InsoleStates),
-    QSS_FIELD(AnalogSamples), QSS_FIELD(AnalogStates),
-};
+// In the order of the SDK's data event, from the one list of its fields.
+#define QSS_FIELD(Name, ...) BlockField{#Name, &E::Name},
+const BlockField kBlockFields[] = {QUELTO_BLOCK_FIELDS(QSS_FIELD, QSS_FIELD, QSS_FIELD, QUELTO_BLOCK_SKIP)};
 #undef QSS_FIELD
 constexpr int kBlockFieldCount = static_cast<int>(std::size(kBlockFields));
 

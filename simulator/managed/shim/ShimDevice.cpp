@@ -286,6 +286,8 @@ int QueltoSimShim_ControlCall(int index, char* operation, int capacity, int64_t*
 }
 
 void QueltoSimShim_ControlClearCalls(void) { QueltoSim::Control().ClearCalls(); }
+void QueltoSimShim_ControlSetRecording(int on) { QueltoSim::Control().SetRecording(on != 0); }
+int QueltoSimShim_ControlRecording(void) { return QueltoSim::Control().Recording() ? 1 : 0; }
 
 void QueltoSimShim_ControlSetFailure(const char* operation, const char* exceptionType, const char* message, int times) {
     std::string type = exceptionType && *exceptionType ? exceptionType : "System.Exception";
