@@ -5,7 +5,8 @@ Runs the tool twice: with the bridge of the native SDK's folder, then with
 the copy of the bridge in the managed SDK's folder (LD_LIBRARY_PATH), so the
 lookup beside the bridge finds the .NET assemblies. The CSV of every sample
 the listener received and the data records of the BDF file (its header holds
-the recording's start time) must be equal byte for byte.
+the recording's start time, and so do the annotation signal's time stamps)
+must be equal byte for byte.
 """
 import argparse
 import os
@@ -22,10 +23,28 @@ def capture(tool, work, name, env):
         raise AssertionError(f"{name}: {cmd} failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
     with open(os.path.join(work, name + ".bdf"), "rb") as f:
         bdf = f.read()
-    header = int(bdf[184:192].decode().strip())
     with open(os.path.join(work, name + ".csv"), "rb") as f:
         csv = f.read()
-    return bdf[header:], csv
+    return signal_data(bdf), csv
+
+
+def signal_data(bdf):
+    """The data records without the annotation signal, whose time stamps
+    carry each run's own start time."""
+    header = int(bdf[184:192].decode().strip())
+    ns = int(bdf[252:256].decode().strip())
+    labels = [bdf[256 + 16 * i:272 + 16 * i].decode().strip() for i in range(ns)]
+    at = 256 + ns * 216
+    sizes = [3 * int(bdf[at + 8 * i:at + 8 * i + 8].decode().strip()) for i in range(ns)]
+    record = sum(sizes)
+    out = bytearray()
+    for start in range(header, len(bdf) - record + 1, record):
+        offset = start
+        for label, size in zip(labels, sizes):
+            if not label.endswith("Annotations"):
+                out += bdf[offset:offset + size]
+            offset += size
+    return bytes(out)
 
 
 def main():
@@ -39,7 +58,7 @@ def main():
     managed_env = dict(os.environ, LD_LIBRARY_PATH=args.managed)
     native = capture(args.tool, args.work, "native", native_env)
     managed = capture(args.tool, args.work, "managed", managed_env)
-    assert len(native[1]) > 100000, len(native[1])
+    assert len(native[1]) > 100000 and len(native[0]) > 100000, (len(native[1]), len(native[0]))
     assert native[1] == managed[1], "the listener's samples differ between the backends"
     assert native[0] == managed[0], "the BDF data records differ between the backends"
     print(f"same recording from both backends: {len(native[0])} data bytes, {len(native[1])} CSV bytes")
