@@ -19,21 +19,6 @@ namespace QueltoSim {
 
 Runtime::IActivator* DeviceActivator() { return g_activator; }
 
-std::string DeviceLibraryFolder() {
-#if defined(_WIN32)
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&DeviceLibraryFolder), &module);
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(module, path, MAX_PATH);
-    return Runtime::Path::FolderOf(path);
-#else
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&DeviceLibraryFolder), &info) == 0 || !info.dli_fname) return ".";
-    return Runtime::Path::FolderOf(info.dli_fname);
-#endif
-}
-
 }  // namespace QueltoSim
 
 QUELTO_SDK_EXPORT void QueltoSdk_RegisterAssembly(Runtime::IAssemblyBuilder& builder) {

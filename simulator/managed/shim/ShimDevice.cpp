@@ -92,21 +92,6 @@ namespace QueltoSim {
 
 Runtime::IActivator* DeviceActivator() { return &QueltoSimShim::Activator(); }
 
-std::string DeviceLibraryFolder() {
-#if defined(_WIN32)
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&DeviceLibraryFolder), &module);
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(module, path, MAX_PATH);
-    return Runtime::Path::FolderOf(path);
-#else
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&DeviceLibraryFolder), &info) == 0 || !info.dli_fname) return ".";
-    return Runtime::Path::FolderOf(info.dli_fname);
-#endif
-}
-
 }  // namespace QueltoSim
 
 using QueltoSimShim::Guard;
