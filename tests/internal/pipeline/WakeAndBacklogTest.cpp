@@ -1,6 +1,7 @@
 // The worker's sleep and wake-up, and the report of a backlog.
 #include "FacadeTestSupport.h"
 #include "QueltoManagedBridge.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ public:
         const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(fd, 2);
         ::close(fd);
-        ::setenv("QUELTO_DEBUG_TRACE", "1", 1);
+        TestPlatform::SetEnv("QUELTO_DEBUG_TRACE", "1");
     }
     ~TraceCapture() {
         Restore();
@@ -43,7 +44,7 @@ private:
     void Restore() {
         if (saved_ < 0) return;
         std::fflush(stderr);
-        ::unsetenv("QUELTO_DEBUG_TRACE");
+        TestPlatform::UnsetEnv("QUELTO_DEBUG_TRACE");
         ::dup2(saved_, 2);
         ::close(saved_);
         saved_ = -1;
