@@ -17,10 +17,13 @@ TEST(ManagedOnWindows, CreateWithoutAClrReturnsNullAndLogsTheHresult) {
     EXPECT_EQ(Quelto_Bridge_Create(), nullptr);
     // A second Create fails the same way, without a second start attempt.
     EXPECT_EQ(Quelto_Bridge_Create(), nullptr);
-    std::ifstream in(dir / "LOG" / "ErrorLog.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string log = text.str();
+    std::string log;
+    {
+        std::ifstream in(dir / "LOG" / "ErrorLog.txt");  // closed before the folder is removed
+        std::stringstream text;
+        text << in.rdbuf();
+        log = text.str();
+    }
     EXPECT_NE(log.find("The managed runtime could not be started: no CLR could be started: "), std::string::npos)
         << log;
     EXPECT_NE(log.find("failed with HRESULT 0x8"), std::string::npos) << log;

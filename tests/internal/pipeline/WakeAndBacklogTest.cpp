@@ -17,7 +17,14 @@ using namespace FacadeTest;
 namespace {
 
 // Captures the debug trace (standard error with QUELTO_DEBUG_TRACE set) for
-// the life of the object.
+// the life of the object. On Windows the trace goes to the debugger's
+// output instead, which a test in the same process cannot read.
+#ifdef _WIN32
+#define SKIP_WITHOUT_TRACE() GTEST_SKIP() << "the trace goes to OutputDebugString on Windows"
+#else
+#define SKIP_WITHOUT_TRACE() (void)0
+#endif
+
 class TraceCapture {
 public:
     TraceCapture() : path_(::testing::TempDir() + "trace_" + std::to_string(::getpid()) + ".txt") {
@@ -89,6 +96,7 @@ TEST(WorkerWake, BlocksRaisedAfterTheWorkerFellAsleepAreEachDeliveredPromptly) {
 }
 
 TEST(SlowHost, ABlockedListenerIsReportedOnceAfterOneSecondAndOnceWhenTheQueueDrains) {
+    SKIP_WITHOUT_TRACE();
     TraceCapture trace;
     auto facade = MakeFacade();
     static std::atomic<bool> blocked{false};
@@ -119,6 +127,7 @@ TEST(SlowHost, ABlockedListenerIsReportedOnceAfterOneSecondAndOnceWhenTheQueueDr
 }
 
 TEST(SlowHost, TheTenSecondMarkIsReportedOnceAndAFreshBacklogIsReportedAgain) {
+    SKIP_WITHOUT_TRACE();
     auto facade = MakeFacade();
     static std::atomic<bool> hold{false}, holding{false};
     hold = true;
