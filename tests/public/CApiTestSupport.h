@@ -56,9 +56,10 @@ inline std::string ReadFile(const fs::path& path) {
     return out.str();
 }
 
-// The control of the simulated device library the bridge has loaded.
+// The control of the simulated device library the bridge has loaded: the
+// native SDK's Quelto.dll, or the managed SDK's shim.
 inline QueltoSim::IControl& SimControl() {
-    void* get = TestPlatform::SymbolOfLoaded(QUELTO_LIB_DIR "/Quelto.dll", QUELTO_SIM_CONTROL_ENTRY);
+    void* get = TestPlatform::SymbolOfLoaded(QUELTO_SIM_CONTROL_LIBRARY, QUELTO_SIM_CONTROL_ENTRY);
     if (!get) throw std::runtime_error("the simulated device library is not loaded");
     return *reinterpret_cast<QueltoSimGetControlFn>(get)();
 }

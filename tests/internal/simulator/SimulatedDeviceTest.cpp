@@ -128,12 +128,22 @@ TEST(SimulatedDevice, TriggerAppearsInTheNextBlock) {
         before = blocks.size();
     }
     device->GenerateInternalStartTrigger();
+    size_t after;
     {
+        std::lock_guard lock(m);
+        after = blocks.size();
+    }
+    {
+        // Blocks received while the call ran may have been made before or
+        // after it; of the ones still to come, the first may have been made
+        // before it and the second was made after: the mark is in exactly
+        // one block up to that one, and in no later block.
         std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return blocks.size() >= before + 2; }));
-        bool found = false;
-        for (size_t i = before; i < before + 2; ++i) found |= blocks[i]->StartTriggerDetected;
-        EXPECT_TRUE(found);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return blocks.size() >= after + 4; }));
+        int marked = 0;
+        for (size_t i = before; i < after + 2; ++i) marked += blocks[i]->StartTriggerDetected ? 1 : 0;
+        EXPECT_EQ(marked, 1);
+        for (size_t i = after + 2; i < blocks.size(); ++i) EXPECT_FALSE(blocks[i]->StartTriggerDetected) << i;
     }
     device->Dispose();
 }

@@ -4,7 +4,6 @@
 // QUELTO_SOAK_BLOCKS sets the count (default 20000, 5000 under a sanitizer;
 // 1000000 by hand).
 #include "QueltoBridge.h"
-#include "SdkTestSupport.h"
 #include "TestPlatform.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +62,6 @@ struct FastMode {
 }  // namespace
 
 TEST(Soak, EveryCallbackSeesEveryBlockOnceInOrderWithFlatMemory) {
-    TestSupport::UseBuildLibraryFolder();
     const long target = SoakBlocks();
     FastMode fast;
     void* bridge = Quelto_Bridge_Create();
