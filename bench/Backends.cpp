@@ -1,10 +1,14 @@
-// The managed backend's figures: SDK raise -> C callback latency, throughput,
-// one native -> managed call, and the per-block collection. Runs beside the
-// test SDK assemblies (their device stamps each block with its raise time).
-// Prints one table; scripts/bench.sh runs it after the native figures.
+// The backends' figures: SDK raise -> C callback latency, throughput, and for
+// the managed backend one native -> managed call and the per-block
+// collection. Built twice: beside the managed test SDK assemblies, and (with
+// QUELTO_BENCH_NATIVE) beside their native twin; both devices stamp each
+// block with its raise time. Prints one row per figure, "name|p50|p99|other";
+// bench/backends.py runs both programs in turn and prints them side by side.
 #include "BridgeFolder.h"
-#include "ManagedRuntime.h"
 #include "QueltoBridge.h"
+#ifndef QUELTO_BENCH_NATIVE
+#include "ManagedRuntime.h"
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -49,12 +53,30 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
+#ifdef QUELTO_BENCH_NATIVE
+constexpr bool kManaged = false;
+void SetCollectPerBlock(bool) {}
+#else
+constexpr bool kManaged = true;
+void SetCollectPerBlock(bool on) { Hosting::Managed::SetCollectPerBlock(on); }
+#endif
+
+void Row(const std::string& name, const std::string& p50, const std::string& p99, const std::string& other) {
+    std::printf("%s|%s|%s|%s\n", name.c_str(), p50.c_str(), p99.c_str(), other.c_str());
+}
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 // Blocks from the test device through the C API; returns blocks per second.
 double Capture(int blocks, int periodUs, bool stamped, bool collect, Run& run) {
     setenv("QUELTO_FAKE_BLOCKS", std::to_string(blocks).c_str(), 1);
     setenv("QUELTO_FAKE_PERIOD_US", std::to_string(periodUs).c_str(), 1);
     setenv("QUELTO_FAKE_STAMP", stamped ? "1" : "0", 1);
-    Hosting::Managed::SetCollectPerBlock(collect);
+    SetCollectPerBlock(collect);
     run.stamped = stamped;
     void* bridge = Quelto_Bridge_Create();
     if (!bridge) {
@@ -68,7 +90,7 @@ double Capture(int blocks, int periodUs, bool stamped, bool collect, Run& run) {
     while (run.count.load() < blocks && Clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     Quelto_Bridge_Destroy(bridge);
-    Hosting::Managed::SetCollectPerBlock(false);
+    SetCollectPerBlock(false);
     return run.count.load() / seconds;
 }
 
@@ -78,34 +100,39 @@ int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     const int paced = quick ? 1000 : 5000, fast = quick ? 20000 : 100000;
     SetupBridgeAssemblyResolve();
-    std::printf("%-52s %12s %12s %12s\n", "managed backend (Mono)", "p50", "p99", "other");
-
-    {  // runtime start is in the first Create; one native -> managed call
+    {  // the managed runtime starts in the first Create
         const auto t0 = Clock::now();
         Quelto_Bridge_Destroy(Quelto_Bridge_Create());
-        const double startMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-        std::printf("%-52s %12s %12s %10.1f ms\n", "runtime start + first create/destroy", "", "", startMs);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        Row("first create/destroy (managed: with the runtime's start)", "", "", Format("%.1f ms", ms));
+    }
+#ifndef QUELTO_BENCH_NATIVE
+    {
         constexpr int Calls = 200000;
         const auto c0 = Clock::now();
         for (int i = 0; i < Calls; ++i) Hosting::Managed::CallNothing();
         const double ns = std::chrono::duration<double, std::nano>(Clock::now() - c0).count() / Calls;
-        std::printf("%-52s %12s %12s %10.1f ns\n", "native -> managed call (function pointer)", "", "", ns);
+        Row("native -> managed call (function pointer)", "", "", Format("%.1f ns", ns));
     }
+#endif
     for (bool collect : {false, true}) {
+        if (collect && !kManaged) continue;
         Run run;
         Capture(paced, 1000, true, collect, run);
-        const std::string name = std::string("latency raise -> C callback, 1 kHz") + (collect ? ", GC per block" : "");
-        std::printf("%-52s %9.1f us %9.1f us %8d blk\n", name.c_str(), Percentile(run.latencyUs, 0.5),
-                    Percentile(run.latencyUs, 0.99), run.count.load());
+        Row(std::string("latency raise -> C callback, 1 kHz") + (collect ? ", GC per block" : ""),
+            Format("%.1f us", Percentile(run.latencyUs, 0.5)), Format("%.1f us", Percentile(run.latencyUs, 0.99)),
+            Format("%.0f blk", run.count.load()));
     }
     for (bool collect : {false, true}) {
+        if (collect && !kManaged) continue;
         Run run;
         const int n = collect ? fast / 10 : fast;
         const double rate = Capture(n, 0, true, collect, run);
-        const std::string name = std::string("throughput, fast producer") + (collect ? ", GC per block" : "");
-        std::printf("%-52s %9.1f us %9.1f us %7.0f blk/s\n", name.c_str(), Percentile(run.latencyUs, 0.5),
-                    Percentile(run.latencyUs, 0.99), rate);
+        Row(std::string("throughput, fast producer") + (collect ? ", GC per block" : ""),
+            Format("%.1f us", Percentile(run.latencyUs, 0.5)), Format("%.1f us", Percentile(run.latencyUs, 0.99)),
+            Format("%.0f blk/s", rate));
     }
+#ifndef QUELTO_BENCH_NATIVE
     {
         constexpr int Collections = 200;
         std::vector<double> ms;
@@ -114,10 +141,11 @@ int main(int argc, char** argv) {
             Hosting::Managed::Collect();
             ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
-        std::printf("%-52s %9.3f ms %9.3f ms\n", "GC.Collect + WaitForPendingFinalizers, idle", Percentile(ms, 0.5),
-                    Percentile(ms, 0.99));
-        std::printf("%-52s %12s %12s %7.1f MiB\n", "managed heap after the runs", "", "",
-                    static_cast<double>(Hosting::Managed::ManagedHeapBytes()) / (1024.0 * 1024.0));
+        Row("GC.Collect + WaitForPendingFinalizers, idle", Format("%.3f ms", Percentile(ms, 0.5)),
+            Format("%.3f ms", Percentile(ms, 0.99)), "");
+        Row("managed heap after the runs", "", "",
+            Format("%.1f MiB", static_cast<double>(Hosting::Managed::ManagedHeapBytes()) / (1024.0 * 1024.0)));
     }
+#endif
     return 0;
 }

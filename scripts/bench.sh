@@ -11,10 +11,12 @@ scripts/install-deps.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target quelto_bench >/dev/null
 build/default/bin/quelto_bench "$@"
-# The managed backend's figures (Mono), when it is built.
-if cmake --build --preset default -j "$(nproc)" --target quelto_bench_backends >/dev/null 2>&1; then
+# The two backends side by side (the managed one needs Mono), when built.
+if cmake --build --preset default -j "$(nproc)" --target quelto_bench_backends quelto_bench_backends_native \
+    >/dev/null 2>&1; then
   echo
   quick=()
   [[ " $* " == *" --quick "* ]] && quick=(--quick)
-  build/default/managed-fake/quelto_bench_backends "${quick[@]}"
+  python3 bench/backends.py build/default/native-fake/quelto_bench_backends_native \
+    build/default/managed-fake/quelto_bench_backends "${quick[@]}"
 fi
