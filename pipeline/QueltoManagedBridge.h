@@ -11,13 +11,13 @@
 #pragma once
 
 #include "ArrivalClock.h"
+#include "BlockQueue.h"
 #include "Quelto_DataAvailableEventArgs.h"
 #include "SdkContract.h"
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -79,7 +79,7 @@ private:
     const Clock clock_;
     std::thread processingThread;
     bool running = false;
-    std::deque<QueuedEvent> argsBuffer;
+    Pipeline::BlockQueue<QueuedEvent> argsBuffer;
     int64_t received = 0;  // events appended so far: the next sequence
     mutable std::mutex mutex_;
     std::condition_variable wake_;
