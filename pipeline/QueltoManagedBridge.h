@@ -24,7 +24,7 @@
 
 // The one place where pipeline/ reaches back into bridge/: the facade owns
 // its event bridge, and the worker hands each block to that owner
-// (Quelto_DaqSystem::DaqDataAvailable). Only the declaration is needed here.
+// (Quelto_DaqSystem::DeliverBlock). Only the declaration is needed here.
 class Quelto_DaqSystem;
 
 class QueltoManagedBridge : public std::enable_shared_from_this<QueltoManagedBridge> {

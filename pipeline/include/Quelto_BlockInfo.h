@@ -19,6 +19,8 @@
 #ifndef QUELTO_BLOCK_INFO_H
 #define QUELTO_BLOCK_INFO_H
 
+#include "QueltoCommon.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -30,17 +32,11 @@ typedef struct Quelto_BlockInfo {
     int32_t reserved;
 } Quelto_BlockInfo;
 
-#ifdef __cplusplus
-#define QUELTO_BLOCK_INFO_ASSERT(cond, msg) static_assert(cond, msg)
-#else
-#define QUELTO_BLOCK_INFO_ASSERT(cond, msg) _Static_assert(cond, msg)
-#endif
-QUELTO_BLOCK_INFO_ASSERT(sizeof(Quelto_BlockInfo) == 32, "Quelto_BlockInfo size");
-QUELTO_BLOCK_INFO_ASSERT(offsetof(Quelto_BlockInfo, sequence) == 0, "Quelto_BlockInfo.sequence");
-QUELTO_BLOCK_INFO_ASSERT(offsetof(Quelto_BlockInfo, arrivalMonotonicNs) == 8, "Quelto_BlockInfo.arrivalMonotonicNs");
-QUELTO_BLOCK_INFO_ASSERT(offsetof(Quelto_BlockInfo, arrivalRealtimeNs) == 16, "Quelto_BlockInfo.arrivalRealtimeNs");
-QUELTO_BLOCK_INFO_ASSERT(offsetof(Quelto_BlockInfo, blocksWaiting) == 24, "Quelto_BlockInfo.blocksWaiting");
-QUELTO_BLOCK_INFO_ASSERT(offsetof(Quelto_BlockInfo, reserved) == 28, "Quelto_BlockInfo.reserved");
-#undef QUELTO_BLOCK_INFO_ASSERT
+QUELTO_STATIC_ASSERT(sizeof(Quelto_BlockInfo) == 32, "Quelto_BlockInfo size");
+QUELTO_CHECK_OFFSET(Quelto_BlockInfo, sequence, 0);
+QUELTO_CHECK_OFFSET(Quelto_BlockInfo, arrivalMonotonicNs, 8);
+QUELTO_CHECK_OFFSET(Quelto_BlockInfo, arrivalRealtimeNs, 16);
+QUELTO_CHECK_OFFSET(Quelto_BlockInfo, blocksWaiting, 24);
+QUELTO_CHECK_OFFSET(Quelto_BlockInfo, reserved, 28);
 
 #endif

@@ -291,7 +291,7 @@ TEST(Faults, ThousandCreateDestroyCyclesWithCaptureLeakNothing) {
         ASSERT_NE(bridge, nullptr) << Quelto_Bridge_GetLastError();
         Quelto_Bridge_RegisterDataCallback(bridge, count, &blocks);
         Quelto_Bridge_StartCapturing(bridge);
-        if (cycles % 100 == 0) {
+        if (cycles % (kLifetimeCycles / 10) == 0) {  // ten of them wait for a block
             const long before = blocks;
             WaitUntil([&] { return blocks > before; });
         }
