@@ -208,6 +208,28 @@ TEST(CApiBlockInfo, UnregisteringFromAnotherThreadWaitsForARunningCallback) {
     EXPECT_TRUE(finished.load());
 }
 
+TEST(CApiBlockInfo, ABlockCallbackMayDestroyItsOwnHandle) {
+    struct Ctx {
+        void* bridge;
+        std::atomic<int> calls{0};
+    };
+    static Ctx ctx;
+    ctx.bridge = Quelto_Bridge_Create();
+    ctx.calls = 0;
+    ASSERT_NE(ctx.bridge, nullptr) << Quelto_Bridge_GetLastError();
+    Quelto_Bridge_RegisterBlockCallback(
+        ctx.bridge,
+        [](const Quelto_DataAvailableEventArgs_C*, const Quelto_BlockInfo* info, void* c) {
+            auto* self = static_cast<Ctx*>(c);
+            if (self->calls++ == 0 && info->sequence >= 0) Quelto_Bridge_Destroy(self->bridge);
+        },
+        &ctx);
+    Quelto_Bridge_StartCapturing(ctx.bridge);
+    WaitUntil([&] { return ctx.calls.load() > 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // three more periods
+    EXPECT_EQ(ctx.calls.load(), 1) << "a block reached a callback of a destroyed handle";
+}
+
 TEST(CApiDevice, StartCapturingWithPeriodPassesOneToThreeAndMapsTheRestToZero) {
     Device d;
     ASSERT_NE(d.handle, nullptr);
