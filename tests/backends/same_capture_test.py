@@ -4,9 +4,9 @@
 Runs the tool twice: with the bridge of the native SDK's folder, then with
 the copy of the bridge in the managed SDK's folder (LD_LIBRARY_PATH), so the
 lookup beside the bridge finds the .NET assemblies. The CSV of every sample
-the listener received and the data records of the BDF file (its header holds
-the recording's start time, and so do the annotation signal's time stamps)
-must be equal byte for byte.
+the listener received, the BDF header but for its start date and time, and
+the data records of the BDF file but for the annotation signal (whose time
+stamps carry each run's start) must be equal byte for byte.
 """
 import argparse
 import os
@@ -25,7 +25,13 @@ def capture(tool, work, name, env):
         bdf = f.read()
     with open(os.path.join(work, name + ".csv"), "rb") as f:
         csv = f.read()
-    return signal_data(bdf), csv
+    return signal_data(bdf), csv, header_without_start(bdf)
+
+
+def header_without_start(bdf):
+    """The header with the start date and time (bytes 168 to 183) left out."""
+    header = int(bdf[184:192].decode().strip())
+    return bdf[:168] + bdf[184:header]
 
 
 def signal_data(bdf):
@@ -61,6 +67,7 @@ def main():
     assert len(native[1]) > 100000 and len(native[0]) > 100000, (len(native[1]), len(native[0]))
     assert native[1] == managed[1], "the listener's samples differ between the backends"
     assert native[0] == managed[0], "the BDF data records differ between the backends"
+    assert native[2] == managed[2], "the BDF headers differ between the backends"
     print(f"same recording from both backends: {len(native[0])} data bytes, {len(native[1])} CSV bytes")
 
 
