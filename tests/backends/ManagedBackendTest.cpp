@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -301,6 +302,8 @@ TEST_F(ManagedBackend, ThousandLifetimeCyclesKeepThreadsAndManagedMemoryAtBaseli
     Hosting::Managed::Collect();
     EXPECT_LE(ThreadCount(), threads + 1);
     const int64_t after = Hosting::Managed::ManagedHeapBytes();
+    std::printf("1000 cycles: threads %d -> %d, managed heap %lld -> %lld bytes\n", threads, ThreadCount(),
+                static_cast<long long>(heap), static_cast<long long>(after));
     EXPECT_LT(after - heap, 512 * 1024) << "heap " << heap << " -> " << after;
 }
 
