@@ -8,7 +8,9 @@
  *   (Quelto_Bridge_GetdeviceState then returns QUELTO_BRIDGE_STATE_UNKNOWN).
  *   Calls on one handle may come from any host thread, but no call may
  *   overlap or follow Quelto_Bridge_Destroy of that handle: after Destroy
- *   has started, the handle is gone. Call Quelto_Bridge_Create from one
+ *   has started, the handle is gone. (One overlap is safe: an
+ *   Unregister that waits for a running callback returns safely when that
+ *   callback destroys the handle.) Call Quelto_Bridge_Create from one
  *   thread at a time.
  *
  * Threads. Every function runs on the calling thread. Blocks are delivered
