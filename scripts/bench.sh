@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the default preset and runs the benchmarks: micro benchmarks, then
 # latency, throughput, headroom, allocations and idle cost of the pipeline
-# against the polling design, printed as one table (about 2 minutes).
+# against the polling design, printed as one table, then the native and the
+# managed backend side by side (about 4 minutes in all).
 #   scripts/bench.sh            full run
 #   scripts/bench.sh --quick    short run (about 25 s), coarser figures
 # Other arguments go to the bench program (and from it to Google Benchmark).
