@@ -4,7 +4,7 @@
 # against the polling design, printed as one table, then the native and the
 # managed backend side by side (about 4 minutes in all).
 #   scripts/bench.sh            full run
-#   scripts/bench.sh --quick    short run (about 25 s), coarser figures
+#   scripts/bench.sh --quick    short run, coarser figures
 # Other arguments go to the bench program (and from it to Google Benchmark).
 set -euo pipefail
 cd "$(dirname "$0")/.."
