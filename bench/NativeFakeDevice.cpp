@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
 
 namespace {
@@ -59,8 +58,7 @@ Runtime::Ref<D::DataAvailableEventArgs> Block(int k) {
     return e;
 }
 
-class FakeDaqSystem final : public Quelto::Interfaces::IDaqSystem,
-                            public std::enable_shared_from_this<FakeDaqSystem> {
+class FakeDaqSystem final : public Quelto::Interfaces::IDaqSystem {
 public:
     FakeDaqSystem()
         : blocks_(EnvInt("QUELTO_FAKE_BLOCKS")), periodUs_(EnvInt("QUELTO_FAKE_PERIOD_US")),

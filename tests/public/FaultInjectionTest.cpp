@@ -270,11 +270,7 @@ TEST(Faults, CallbackDestroysItsHandleOnTheFirstFastBlock) {
 // Handles made and destroyed while capturing: threads, descriptors and
 // devices come back to where they were (memory: LeakSanitizer).
 // 1000 cycles; 200 under a sanitizer, where each one takes ten times as long.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kLifetimeCycles = 200;
-#else
-constexpr int kLifetimeCycles = 1000;
-#endif
+constexpr int kLifetimeCycles = TestPlatform::Sanitized ? 200 : 1000;
 
 TEST(Faults, ThousandCreateDestroyCyclesWithCaptureLeakNothing) {
     setenv("QUELTO_SIM_MODE", "fast", 1);

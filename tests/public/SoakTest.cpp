@@ -17,11 +17,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool Sanitized = true;  // their allocators keep freed memory
-#else
-constexpr bool Sanitized = false;
-#endif
+using TestPlatform::Sanitized;
 
 // -1 where /proc is missing.
 long ResidentKiB() {

@@ -2,6 +2,7 @@
 // configuration, calibration, timing.
 #include "Quelto_DataLayout.h"
 #include "SimTestSupport.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -129,11 +130,7 @@ TEST(SimulatedSignals, TheStreamDoesNotDependOnTheBlockPeriod) {
               Component(hundredMs, &D::DataAvailableEventArgs::InsoleSamples, 3));
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool Sanitized = true;  // ten times slower: shorter captures
-#else
-constexpr bool Sanitized = false;
-#endif
+using TestPlatform::Sanitized;  // ten times slower: shorter captures
 
 TEST(SimulatedSignals, CountersRunWithoutGapsOverALongFastCapture) {
     // 25 ms blocks split 100 Hz and 500 Hz streams unevenly (2 or 3 samples).
@@ -244,9 +241,7 @@ TEST(SimulatedSignals, EmgIsBurstingNoiseWithAMuscleSpectrumOverOneAmplifierNois
 TEST(SimulatedSignals, EmgSpectrumFallsSlowlyWithFatigue) {
     // 1000 Hz EMG: the filters follow the sensor's own rate. Minutes 0 and
     // 10 of one capture (fast mode, 100 ms blocks).
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "ten minutes of data: too slow under a sanitizer; the default build runs it";
-#endif
+    if (Sanitized) GTEST_SKIP() << "ten minutes of data: too slow under a sanitizer; the default build runs it";
     ScopedEnv mode("QUELTO_SIM_MODE", "fast");
     auto device = MakeDevice();
     auto capture = NewCapture();
