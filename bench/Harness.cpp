@@ -13,9 +13,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace Bench {
 
@@ -94,6 +97,7 @@ void LatencyResult::Add(const LatencyResult& o) {
     handlerNs += o.handlerNs;
     handlerAllocs += o.handlerAllocs;
     workerAllocs += o.workerAllocs;
+    wakeUps = blocks == 0 ? o.wakeUps : wakeUps < 0 || o.wakeUps < 0 ? -1 : wakeUps + o.wakeUps;
     blocks += o.blocks;
     complete = complete && o.complete;
 }
@@ -110,6 +114,7 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
     std::vector<int64_t> raised(total);
     uint64_t handlerAllocs = 0;
     int64_t handlerNs = 0;
+    int64_t wakeUpsAtWarm = 0;
     std::thread sdkThread([&] {
         TightTimer();
         PinCallingThread(g_pinning.raiser);
@@ -121,6 +126,7 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
         int64_t next = NowNs() + period;
         for (std::size_t i = 0; i < total; ++i) {
             SleepUntilNs(next);
+            if (i == warm) wakeUpsAtWarm = pipeline->WakeUps();
             const int64_t t0 = NowNs();
             const uint64_t a0 = ThreadAllocations();
             raised[i] = t0;
@@ -135,7 +141,9 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
     sdkThread.join();
 
     LatencyResult r;
-    for (auto* s : slots.pointers) r.complete = WaitForCalls(*s, total, 10.0) && r.complete;
+    const int64_t wakeUps = pipeline->WakeUps();
+    r.wakeUps = wakeUps < 0 ? -1 : static_cast<double>(wakeUps - wakeUpsAtWarm);
+    for (auto* s : slots.pointers) r.complete = WaitForCalls(*s, total, 30.0) && r.complete;
     pipeline.reset();
     r.blocks = blocks;
     auto latencies = [&](const CallbackSlot& s) {
@@ -153,6 +161,52 @@ LatencyResult MeasureLatency(Design design, int callbacks, const std::vector<Eve
         r.workerAllocs = static_cast<double>(a[total - 1] - a[warm - 1]);
     }
     return r;
+}
+
+double MeasureBareWakeUp(int period_us, std::size_t wakeUps) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool asleep = false, posted = false, done = false;
+    std::thread sleeper([&] {
+        PinCallingThread(g_pinning.worker);
+        std::unique_lock lock(m);
+        while (!done) {
+            asleep = true;
+            cv.wait(lock, [&] { return posted || done; });
+            asleep = posted = false;
+        }
+    });
+    int64_t spentNs = 0;
+    std::size_t made = 0;
+    std::thread waker([&] {
+        TightTimer();
+        PinCallingThread(g_pinning.raiser);
+        const int64_t period = static_cast<int64_t>(period_us) * 1000;
+        int64_t next = NowNs() + period;
+        while (made < wakeUps) {
+            SleepUntilNs(next);
+            next += period;
+            const int64_t t0 = NowNs();
+            bool wake;
+            {
+                std::lock_guard lock(m);
+                posted = true;
+                wake = std::exchange(asleep, false);
+            }
+            if (wake) cv.notify_one();
+            if (!wake) continue;  // the sleeper was still awake: not a wake-up
+            spentNs += NowNs() - t0;
+            ++made;
+        }
+    });
+    waker.join();
+    {
+        std::lock_guard lock(m);
+        done = true;
+    }
+    cv.notify_one();
+    sleeper.join();
+    return static_cast<double>(spentNs) / 1000.0 / static_cast<double>(wakeUps);
 }
 
 ThroughputResult MeasureThroughput(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds) {

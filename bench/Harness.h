@@ -22,6 +22,7 @@ struct LatencyResult {
     double handlerNs = 0;         // time of the raises on the SDK's thread, summed
     double handlerAllocs = 0;     // allocations of those raises, summed
     double workerAllocs = 0;      // allocations on the worker, summed over blocks
+    double wakeUps = -1;          // wake-ups made by the measured raises (-1: not counted)
     std::size_t blocks = 0;       // blocks measured
     bool complete = true;         // every block reached every callback
 
@@ -30,6 +31,7 @@ struct LatencyResult {
     Percentiles Last() const { return Summarise(lastUs); }
     double HandlerUs() const { return blocks ? handlerNs / 1000.0 / static_cast<double>(blocks) : 0; }
     double HandlerAllocsPerRaise() const { return blocks ? handlerAllocs / static_cast<double>(blocks) : 0; }
+    double WakeUpsPerRaise() const { return blocks && wakeUps >= 0 ? wakeUps / static_cast<double>(blocks) : -1; }
     double WorkerAllocsPerBlock() const { return blocks ? workerAllocs / static_cast<double>(blocks) : 0; }
 };
 // Raises `blocks` events (plus a warm-up) every `period_us`, on absolute
@@ -44,6 +46,12 @@ struct ThroughputResult {
 // Raises as fast as the pipeline takes them (at most 4096 waiting, so that
 // a short stall of the raising thread never empties the queue).
 ThroughputResult MeasureThroughput(Design design, int callbacks, const std::vector<EventRef>& pool, double seconds);
+
+// What one wake-up of a sleeping thread costs the thread that wakes it here:
+// the bridge's hand-over without its queue (a flag under a mutex, then a
+// condition variable's notify), made every `period_us` while the other
+// thread sleeps; microseconds per wake-up.
+double MeasureBareWakeUp(int period_us, std::size_t wakeUps);
 
 struct IdleResult {
     double seconds = 0;

@@ -20,6 +20,7 @@ int64_t NowNs() {
 }
 
 Pinning g_pinning;
+int64_t g_callbackBusyNs = 0;
 
 void PinCallingThread(int cpu) {
     if (cpu < 0) return;
@@ -41,6 +42,8 @@ extern "C" void HostCallback(const Quelto_DataAvailableEventArgs_C* args, void* 
     // A host reads its block; one element is enough to touch it.
     volatile float first = args->EmgSamples.count ? args->EmgSamples.data[0] : 0.0f;
     (void)first;
+    while (g_callbackBusyNs && NowNs() - t < g_callbackBusyNs) {
+    }
     slot->calls.store(i + 1, std::memory_order_release);
 }
 
@@ -78,6 +81,7 @@ public:
     }
     Quelto::Common::Definitions::DataAvailableEventHandler Handler() override { return bridge_->Handler(); }
     std::size_t QueueLength() const override { return bridge_ ? bridge_->QueueLength() : 0; }
+    int64_t WakeUps() const override { return bridge_ ? bridge_->WakeUps() : -1; }
 
 private:
     std::unique_ptr<Quelto_DaqSystem> facade_;

@@ -34,6 +34,10 @@ struct CallbackSlot {
     explicit CallbackSlot(std::size_t capacity) : entryNs(capacity), entryAllocs(capacity) {}
 };
 
+// Time each host callback takes before it returns (a slow host), in ns; 0
+// unless a measurement sets it while no pipeline runs.
+extern int64_t g_callbackBusyNs;
+
 extern "C" void HostCallback(const Quelto_DataAvailableEventArgs_C* args, void* context);
 
 enum class Design { Project, Reference };
@@ -45,6 +49,9 @@ public:
     // Subscribes the pipeline's handler to the stand-in of the SDK's event.
     virtual Quelto::Common::Definitions::DataAvailableEventHandler Handler() = 0;
     virtual std::size_t QueueLength() const = 0;
+    // Wake-ups of the worker made by the raising thread so far (-1: not
+    // counted, the polling design makes none).
+    virtual int64_t WakeUps() const { return -1; }
 };
 
 // `slots` receive the blocks, in this order; they outlive the pipeline.

@@ -5,8 +5,9 @@
 // and the worker on CPUs 0 and 1 / both on CPU 0. QUELTO_BENCH_TIDS set in
 // the environment prints each raising thread's id (for per-thread counts by
 // strace -ff or valgrind). --raise-cost runs only the raises of each design
-// at the real rate and at 100x (1 callback), each case dumped apart when run
-// under callgrind. Other arguments go to Google Benchmark.
+// at the real rate, at 100x and at 100x with a worker kept busy (1
+// callback), each dumped apart when run under callgrind, then a bare
+// wake-up at both paces. Other arguments go to Google Benchmark.
 #include "AllocationCounter.h"
 #include "Blocks.h"
 #include "Harness.h"
@@ -116,16 +117,38 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
 
     if (raiseCost) {
-        for (const Design d : {Design::Project, Design::Reference}) {
-            for (const int period : {realistic.period_us, realistic.period_us / 100}) {
-                const std::size_t n = period == realistic.period_us ? realBlocks : fastBlocks;
-                const std::string name = std::string(DesignName(d)) + " " + std::to_string(period) + " us";
+        // One run: each case raised by both designs in turn, then the price
+        // of a bare wake-up at the same two paces.
+        struct Case {
+            const char* name;
+            int period_us;
+            std::size_t blocks;
+            int64_t busyNs;  // each callback's time: longer than the period keeps the worker busy
+        };
+        const int fast = realistic.period_us / 100;
+        const Case cases[] = {
+            {"real rate", realistic.period_us, realBlocks, 0},
+            {"100x", fast, fastBlocks, 0},
+            {"100x, worker busy", fast, fastBlocks / 2, int64_t{3} * fast * 1000},
+        };
+        std::printf("| case | project raise (us) | wake-ups per raise | reference raise (us) | project/reference |\n");
+        std::printf("|---|--:|--:|--:|--:|\n");
+        for (const Case& c : cases) {
+            g_callbackBusyNs = c.busyNs;
+            LatencyResult r[2];
+            for (const Design d : {Design::Project, Design::Reference}) {
+                const std::string name = std::string(DesignName(d)) + " " + c.name;
                 CALLGRIND_ZERO_STATS;
-                const LatencyResult r = MeasureLatency(d, 1, realisticPool, period, n);
+                r[d == Design::Project ? 0 : 1] = MeasureLatency(d, 1, realisticPool, c.period_us, c.blocks);
                 CALLGRIND_DUMP_STATS_AT(name.c_str());
-                std::printf("%-20s raise %.2f us, latency p50 %.1f us, p99 %.1f us\n", name.c_str(), r.HandlerUs(),
-                            r.Last().p50, r.Last().p99);
             }
+            g_callbackBusyNs = 0;
+            std::printf("| %s (%d us) | %.2f | %.2f | %.2f | %.2f |\n", c.name, c.period_us, r[0].HandlerUs(),
+                        r[0].WakeUpsPerRaise(), r[1].HandlerUs(), r[0].HandlerUs() / r[1].HandlerUs());
+        }
+        for (const int period : {realistic.period_us, fast}) {
+            std::printf("bare wake-up of a sleeping thread every %d us: %.2f us\n", period,
+                        MeasureBareWakeUp(period, period == fast ? fastBlocks : realBlocks));
         }
         return 0;
     }

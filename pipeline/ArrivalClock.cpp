@@ -46,6 +46,11 @@ int64_t RealtimeNs() { return Read(CLOCK_REALTIME); }
 
 #endif
 
+int64_t RealtimeAt(int64_t monotonicNs) {
+    const int64_t realtime = RealtimeNs();
+    return realtime - (MonotonicNs() - monotonicNs);
+}
+
 ArrivalStamp StampNow(int64_t sequence) { return ArrivalStamp{sequence, MonotonicNs(), RealtimeNs()}; }
 
 }  // namespace Pipeline

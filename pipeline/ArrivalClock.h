@@ -17,6 +17,10 @@ int64_t MonotonicNs();
 // Wall-clock time in ns since the Unix epoch.
 int64_t RealtimeNs();
 
+// The wall-clock time of a moment read on MonotonicNs, by the two clocks'
+// difference now (so a step of the wall clock since then moves it too).
+int64_t RealtimeAt(int64_t monotonicNs);
+
 // Both clocks now, with `sequence`.
 ArrivalStamp StampNow(int64_t sequence);
 

@@ -72,15 +72,16 @@ QueltoManagedBridge::~QueltoManagedBridge() {
 Quelto_DataAvailableEventArgs QueltoManagedBridge::CopyEventArgs(const EventArgs& e) { return Pipeline::CopyEventArgs(e); }
 
 void QueltoManagedBridge::OnDataAvailable(const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
-    const int64_t monotonic = Pipeline::MonotonicNs(), realtime = Pipeline::RealtimeNs();
+    const int64_t monotonic = Pipeline::MonotonicNs();
     const int64_t now = clock_ == &Pipeline::MonotonicNs ? monotonic : clock_();
     bool wake = false;
     int passed = 0;  // 1 or 2: the threshold this append passed first
     std::size_t blocks = 0;
     {
         std::lock_guard lock(mutex_);
-        argsBuffer.push_back(QueuedEvent{e, now, {received++, monotonic, realtime}});
+        argsBuffer.push_back(QueuedEvent{e, now, received++, monotonic});
         wake = std::exchange(workerAsleep_, false);
+        wakeUps_ += wake;
         const int64_t waited = now - argsBuffer.front().arrivalNs;
         if (waited >= kBacklogWarnNs[0]) {
             blocks = argsBuffer.size();
@@ -148,6 +149,16 @@ std::size_t QueltoManagedBridge::QueueLength() const {
     return argsBuffer.size();
 }
 
+int64_t QueltoManagedBridge::WakeUps() const {
+    std::lock_guard lock(mutex_);
+    return wakeUps_;
+}
+
+bool QueltoManagedBridge::WorkerSleeps() const {
+    std::lock_guard lock(mutex_);
+    return workerAsleep_;
+}
+
 void QueltoManagedBridge::ReportDrained(std::size_t peakBlocks, int64_t peakNs) {
     Runtime::Debug::Write("Quelto.bridge: the host's listeners have caught up: no blocks waiting (at most " +
                           std::to_string(peakBlocks) + " waited, the oldest for " + Seconds(peakNs) + ")\n");
@@ -174,11 +185,11 @@ void QueltoManagedBridge::ProcessBufferLoop() {
             continue;
         }
         Runtime::Ref<EventArgs> e = std::move(argsBuffer.front().event);
-        const Pipeline::ArrivalStamp arrival = argsBuffer.front().arrival;
+        const int64_t sequence = argsBuffer.front().sequence, monotonic = argsBuffer.front().monotonicNs;
         argsBuffer.pop_front();
-        const Quelto_BlockInfo info{arrival.sequence, arrival.monotonicNs, arrival.realtimeNs,
-                                    static_cast<int32_t>(std::min<std::size_t>(argsBuffer.size(), INT32_MAX)), 0};
+        const auto waiting = static_cast<int32_t>(std::min<std::size_t>(argsBuffer.size(), INT32_MAX));
         lock.unlock();
+        const Quelto_BlockInfo info{sequence, monotonic, Pipeline::RealtimeAt(monotonic), waiting, 0};
         try {
             Runtime::Deref(e).Acquire();
             Quelto_DataAvailableEventArgs record = CopyEventArgs(*e);

@@ -33,11 +33,14 @@ public:
     using Clock = int64_t (*)();  // nanoseconds of a monotonic clock
 
     // One waiting block: the SDK's event and what the device thread noted
-    // when it arrived.
+    // when it arrived. The wall-clock time of arrival is worked out by the
+    // worker from the monotonic one, which keeps a clock reading off the
+    // device thread.
     struct QueuedEvent {
         Runtime::Ref<EventArgs> event;
-        int64_t arrivalNs = 0;          // on `Clock`, for the backlog report
-        Pipeline::ArrivalStamp arrival;  // sequence and clock readings for the host
+        int64_t arrivalNs = 0;    // on `Clock`, for the backlog report
+        int64_t sequence = 0;     // for the host
+        int64_t monotonicNs = 0;  // for the host
     };
 
     explicit QueltoManagedBridge(Quelto_DaqSystem* owner, Clock clock = nullptr);
@@ -45,8 +48,8 @@ public:
     QueltoManagedBridge(const QueltoManagedBridge&) = delete;
     QueltoManagedBridge& operator=(const QueltoManagedBridge&) = delete;
 
-    // Device thread: stamps `e` (sequence and both clocks), appends it and
-    // returns.
+    // Device thread: stamps `e` (sequence and monotonic time), appends it
+    // and returns. It wakes the worker only when the worker sleeps.
     void OnDataAvailable(const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e);
     // Starts the worker unless it runs. Queued events are delivered first.
     void StartProcessing();
@@ -67,6 +70,10 @@ public:
 
     bool IsWorkerThread() const;
     std::size_t QueueLength() const;
+    // Wake-ups the device thread has made so far (one per sleep of the
+    // worker at most), and whether the worker sleeps now waiting for a block.
+    int64_t WakeUps() const;
+    bool WorkerSleeps() const;
 
     // Waits at which the backlog is reported, in nanoseconds.
     static constexpr int64_t kBacklogWarnNs[2] = {1'000'000'000, 10'000'000'000};
@@ -85,6 +92,7 @@ private:
     std::condition_variable wake_;
     // Guarded by mutex_.
     bool workerAsleep_ = false;  // waiting on wake_ and not yet woken
+    int64_t wakeUps_ = 0;        // notifications made by OnDataAvailable
     int backlogLevel_ = 0;       // thresholds of kBacklogWarnNs passed since the last drain
     std::size_t peakBlocks_ = 0;
     int64_t peakNs_ = 0;

@@ -6,9 +6,11 @@
  * arrivalMonotonicNs: taken on the device's thread as the bridge receives the
  *   event; CLOCK_MONOTONIC in ns (Windows: QueryPerformanceCounter in ns).
  *   Use it for intervals.
- * arrivalRealtimeNs: taken at the same moment; CLOCK_REALTIME in ns since the
- *   Unix epoch (Windows: the system time since the Unix epoch in ns). Use it
- *   to align with other recordings.
+ * arrivalRealtimeNs: the wall-clock time of that same moment; CLOCK_REALTIME
+ *   in ns since the Unix epoch (Windows: the system time since the Unix epoch
+ *   in ns). Use it to align with other recordings. It is worked out as the
+ *   worker takes the block up, from the monotonic time since its arrival, so
+ *   a step of the system clock while the block waits moves it too.
  * blocksWaiting: blocks still queued behind this one when the worker takes
  *   it up for delivery; growing numbers mean the callbacks are slower than
  *   the device.

@@ -149,8 +149,8 @@ TEST(CApiBlockInfo, NumbersTimesAndWaitingBlocksOfEachArrival) {
     EXPECT_EQ(journal.infos[1].blocksWaiting, 3);
     EXPECT_EQ(journal.infos[2].blocksWaiting, 2);
     EXPECT_EQ(journal.infos[4].blocksWaiting, 0);
-    // Both clocks were read together: their differences agree to within the
-    // time the four raises took.
+    // Both times describe the same moments: their differences agree to
+    // within the time the four raises took.
     const int64_t monotonicSpan = journal.infos[4].arrivalMonotonicNs - journal.infos[0].arrivalMonotonicNs;
     const int64_t realtimeSpan = journal.infos[4].arrivalRealtimeNs - journal.infos[0].arrivalRealtimeNs;
     EXPECT_LT(std::llabs(monotonicSpan - realtimeSpan), after - before + 1000000);
