@@ -58,55 +58,69 @@ void ReportBacklog(int64_t thresholdNs, std::size_t blocks) {
 }  // namespace
 
 QueltoManagedBridge::QueltoManagedBridge(Quelto_DaqSystem* owner_, Clock clock)
-    : owner(owner_), clock_(clock ? clock : &Pipeline::MonotonicNs) {}
+    : owner(owner_), inbox_(std::make_shared<Inbox>(clock ? clock : &Pipeline::MonotonicNs)) {}
 
 QueltoManagedBridge::~QueltoManagedBridge() {
-    if (!processingThread.joinable()) return;
-    if (processingThread.get_id() == std::this_thread::get_id()) {
-        processingThread.detach();  // the worker's own reference was the last
-        return;
+    if (processingThread.joinable()) {
+        if (processingThread.get_id() == std::this_thread::get_id()) {
+            processingThread.detach();  // the worker's own reference was the last
+        } else {
+            StopProcessing();
+        }
     }
-    StopProcessing();
+    // The subscription may outlive the bridge: it keeps the inbox, which
+    // from now on drops what is raised and holds no event.
+    Pipeline::BlockQueue<QueuedEvent> left;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->open = false;
+        std::swap(left, inbox_->argsBuffer);
+    }
 }
 
 Quelto_DataAvailableEventArgs QueltoManagedBridge::CopyEventArgs(const EventArgs& e) { return Pipeline::CopyEventArgs(e); }
 
 void QueltoManagedBridge::OnDataAvailable(const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
+    inbox_->Append(e);
+}
+
+void QueltoManagedBridge::Inbox::Append(const Runtime::Ref<EventArgs>& e) {
     const int64_t monotonic = Pipeline::MonotonicNs();
-    const int64_t now = clock_ == &Pipeline::MonotonicNs ? monotonic : clock_();
+    const int64_t now = clock == &Pipeline::MonotonicNs ? monotonic : clock();
     bool wake = false;
     int passed = 0;  // 1 or 2: the threshold this append passed first
     std::size_t blocks = 0;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
+        if (!open) return;
         argsBuffer.push_back(QueuedEvent{e, now, received++, monotonic});
-        wake = std::exchange(workerAsleep_, false);
-        wakeUps_ += wake;
+        wake = std::exchange(workerAsleep, false);
+        wakeUps += wake;
         const int64_t waited = now - argsBuffer.front().arrivalNs;
         if (waited >= kBacklogWarnNs[0]) {
             blocks = argsBuffer.size();
-            peakBlocks_ = std::max(peakBlocks_, blocks);
-            peakNs_ = std::max(peakNs_, waited);
-            const int before = backlogLevel_;
-            while (backlogLevel_ < 2 && waited >= kBacklogWarnNs[backlogLevel_]) ++backlogLevel_;
-            if (backlogLevel_ > before) passed = backlogLevel_;  // the highest one reached
+            peakBlocks = std::max(peakBlocks, blocks);
+            peakNs = std::max(peakNs, waited);
+            const int before = backlogLevel;
+            while (backlogLevel < 2 && waited >= kBacklogWarnNs[backlogLevel]) ++backlogLevel;
+            if (backlogLevel > before) passed = backlogLevel;  // the highest one reached
         }
     }
-    if (wake) wake_.notify_one();
+    if (wake) this->wake.notify_one();
     if (passed) ReportBacklog(kBacklogWarnNs[passed - 1], blocks);
 }
 
 Quelto::Common::Definitions::DataAvailableEventHandler QueltoManagedBridge::Handler() {
-    return [weak = weak_from_this()](const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e) {
-        if (auto self = weak.lock()) self->OnDataAvailable(sender, e);
+    return [inbox = inbox_](const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
+        inbox->Append(e);
     };
 }
 
 void QueltoManagedBridge::StartProcessing() {
-    std::lock_guard lock(mutex_);
-    if (running) return;
+    std::lock_guard lock(inbox_->mutex);
+    if (inbox_->running) return;
     if (processingThread.joinable()) processingThread.join();  // an ended earlier worker
-    running = true;
+    inbox_->running = true;
     // The worker keeps its bridge alive until it has left the loop.
     processingThread = std::thread([self = shared_from_this()] {
         t_worker = self.get();
@@ -116,10 +130,10 @@ void QueltoManagedBridge::StartProcessing() {
 
 bool QueltoManagedBridge::StopProcessing() {
     {
-        std::lock_guard lock(mutex_);
-        running = false;
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->running = false;
     }
-    wake_.notify_all();
+    inbox_->wake.notify_all();
     if (!processingThread.joinable()) return true;
     if (IsWorkerThread()) {
         processingThread.detach();
@@ -145,18 +159,18 @@ bool QueltoManagedBridge::StopProcessing() {
 bool QueltoManagedBridge::IsWorkerThread() const { return t_worker == this; }
 
 std::size_t QueltoManagedBridge::QueueLength() const {
-    std::lock_guard lock(mutex_);
-    return argsBuffer.size();
+    std::lock_guard lock(inbox_->mutex);
+    return inbox_->argsBuffer.size();
 }
 
 int64_t QueltoManagedBridge::WakeUps() const {
-    std::lock_guard lock(mutex_);
-    return wakeUps_;
+    std::lock_guard lock(inbox_->mutex);
+    return inbox_->wakeUps;
 }
 
 bool QueltoManagedBridge::WorkerSleeps() const {
-    std::lock_guard lock(mutex_);
-    return workerAsleep_;
+    std::lock_guard lock(inbox_->mutex);
+    return inbox_->workerAsleep;
 }
 
 void QueltoManagedBridge::ReportDrained(std::size_t peakBlocks, int64_t peakNs) {
@@ -165,13 +179,14 @@ void QueltoManagedBridge::ReportDrained(std::size_t peakBlocks, int64_t peakNs) 
 }
 
 void QueltoManagedBridge::ProcessBufferLoop() {
-    std::unique_lock lock(mutex_);
-    while (running) {
-        if (argsBuffer.empty()) {
-            if (backlogLevel_ > 0) {
-                const std::size_t blocks = std::exchange(peakBlocks_, 0);
-                const int64_t waited = std::exchange(peakNs_, 0);
-                backlogLevel_ = 0;
+    Inbox& in = *inbox_;
+    std::unique_lock lock(in.mutex);
+    while (in.running) {
+        if (in.argsBuffer.empty()) {
+            if (in.backlogLevel > 0) {
+                const std::size_t blocks = std::exchange(in.peakBlocks, 0);
+                const int64_t waited = std::exchange(in.peakNs, 0);
+                in.backlogLevel = 0;
                 lock.unlock();
                 ReportDrained(blocks, waited);
                 lock.lock();
@@ -179,15 +194,15 @@ void QueltoManagedBridge::ProcessBufferLoop() {
             }
             // Sleeps until an event is appended or the bridge is stopped;
             // the appending thread wakes it once.
-            workerAsleep_ = true;
-            wake_.wait(lock, [&] { return !running || !argsBuffer.empty(); });
-            workerAsleep_ = false;
+            in.workerAsleep = true;
+            in.wake.wait(lock, [&] { return !in.running || !in.argsBuffer.empty(); });
+            in.workerAsleep = false;
             continue;
         }
-        Runtime::Ref<EventArgs> e = std::move(argsBuffer.front().event);
-        const int64_t sequence = argsBuffer.front().sequence, monotonic = argsBuffer.front().monotonicNs;
-        argsBuffer.pop_front();
-        const auto waiting = static_cast<int32_t>(std::min<std::size_t>(argsBuffer.size(), INT32_MAX));
+        Runtime::Ref<EventArgs> e = std::move(in.argsBuffer.front().event);
+        const int64_t sequence = in.argsBuffer.front().sequence, monotonic = in.argsBuffer.front().monotonicNs;
+        in.argsBuffer.pop_front();
+        const auto waiting = static_cast<int32_t>(std::min<std::size_t>(in.argsBuffer.size(), INT32_MAX));
         lock.unlock();
         const Quelto_BlockInfo info{sequence, monotonic, Pipeline::RealtimeAt(monotonic), waiting, 0};
         try {

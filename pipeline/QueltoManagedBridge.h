@@ -61,9 +61,9 @@ public:
     // each other's): that worker then ends after its current listener.
     bool StopProcessing();
 
-    // The subscription to hand to the device: holds the bridge weakly, so an
-    // event raised after the bridge is gone is dropped, never delivered to
-    // freed memory.
+    // The subscription to hand to the device: it holds the queue, not the
+    // bridge, so an event raised after the bridge is gone is dropped, never
+    // delivered to freed memory.
     Quelto::Common::Definitions::DataAvailableEventHandler Handler();
 
     static Quelto_DataAvailableEventArgs CopyEventArgs(const EventArgs& e);
@@ -79,21 +79,32 @@ public:
     static constexpr int64_t kBacklogWarnNs[2] = {1'000'000'000, 10'000'000'000};
 
 private:
+    // What the device thread and the worker share. The subscription holds it
+    // too, strongly, so that a raise takes no reference count; the bridge
+    // closes it as it goes, and later raises are dropped.
+    struct Inbox {
+        explicit Inbox(Clock c) : clock(c) {}
+        // Device thread: appends `e` unless closed, wakes a sleeping worker.
+        void Append(const Runtime::Ref<EventArgs>& e);
+        const Clock clock;
+        mutable std::mutex mutex;
+        std::condition_variable wake;
+        // Guarded by mutex.
+        bool open = true;      // until the bridge goes
+        bool running = false;  // the worker is asked to run
+        Pipeline::BlockQueue<QueuedEvent> argsBuffer;
+        int64_t received = 0;       // events appended so far: the next sequence
+        bool workerAsleep = false;  // waiting on `wake` and not yet woken
+        int64_t wakeUps = 0;        // notifications made by Append
+        int backlogLevel = 0;       // thresholds of kBacklogWarnNs passed since the last drain
+        std::size_t peakBlocks = 0;
+        int64_t peakNs = 0;
+    };
+
     void ProcessBufferLoop();
     void ReportDrained(std::size_t peakBlocks, int64_t peakNs);
 
     Quelto_DaqSystem* const owner;
-    const Clock clock_;
+    const std::shared_ptr<Inbox> inbox_;
     std::thread processingThread;
-    bool running = false;
-    Pipeline::BlockQueue<QueuedEvent> argsBuffer;
-    int64_t received = 0;  // events appended so far: the next sequence
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    // Guarded by mutex_.
-    bool workerAsleep_ = false;  // waiting on wake_ and not yet woken
-    int64_t wakeUps_ = 0;        // notifications made by OnDataAvailable
-    int backlogLevel_ = 0;       // thresholds of kBacklogWarnNs passed since the last drain
-    std::size_t peakBlocks_ = 0;
-    int64_t peakNs_ = 0;
 };

@@ -60,3 +60,26 @@ TEST(EventBridge, AFlatteningFailureIsContainedAndLaterBlocksFlow) {
     ASSERT_TRUE(r.WaitFor(2));
     EXPECT_EQ(r.Scans(), (std::vector<int32_t>{1, 2}));
 }
+
+TEST(EventBridge, TheSubscriptionOutlivingTheBridgeDropsRaisesAndHoldsNoEvent) {
+    auto facade = MakeFacade();
+    Recorder r;
+    facade->AddDaqDataAvailableListener(&Recorder::Listen, &r);
+    auto bridge = std::make_shared<QueltoManagedBridge>(facade.get());
+    auto handler = bridge->Handler();
+
+    auto queued = Event(1);
+    const std::weak_ptr<D::DataAvailableEventArgs> queuedSeen = queued;
+    handler(nullptr, queued);  // the worker is not started: it waits
+    queued.reset();
+    EXPECT_FALSE(queuedSeen.expired());
+    bridge.reset();
+    EXPECT_TRUE(queuedSeen.expired()) << "a queued event outlived its bridge";
+
+    auto late = Event(2);
+    const std::weak_ptr<D::DataAvailableEventArgs> lateSeen = late;
+    handler(nullptr, late);
+    late.reset();
+    EXPECT_TRUE(lateSeen.expired()) << "an event raised after the bridge went was kept";
+    EXPECT_TRUE(r.Scans().empty());
+}
