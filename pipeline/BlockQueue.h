@@ -17,6 +17,18 @@ public:
     // Slots kept when the queue drains; a larger ring is given back then.
     static constexpr std::size_t kKeptSlots = 64;
 
+    BlockQueue() = default;
+    // A queue moved from is empty and can be used again.
+    BlockQueue(BlockQueue&& other) noexcept
+        : slots_(std::exchange(other.slots_, {})), head_(std::exchange(other.head_, 0)),
+          count_(std::exchange(other.count_, 0)) {}
+    BlockQueue& operator=(BlockQueue&& other) noexcept {
+        slots_ = std::exchange(other.slots_, {});
+        head_ = std::exchange(other.head_, 0);
+        count_ = std::exchange(other.count_, 0);
+        return *this;
+    }
+
     bool empty() const noexcept { return count_ == 0; }
     std::size_t size() const noexcept { return count_; }
     std::size_t capacity() const noexcept { return slots_.size(); }

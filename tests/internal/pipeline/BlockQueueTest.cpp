@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <random>
+#include <utility>
 
 using Pipeline::BlockQueue;
 
@@ -49,4 +50,25 @@ TEST(BlockQueue, AppendsAllocateOnlyPastTheLongestQueueAndADrainedBacklogGivesTh
     EXPECT_EQ(q.capacity(), BlockQueue<int>::kKeptSlots);
     q.push_back(7);
     EXPECT_EQ(q.front(), 7);
+}
+
+TEST(BlockQueue, AQueueMovedFromIsEmptyAndUsableAndTheMovedValuesKeepTheirOrder) {
+    BlockQueue<std::shared_ptr<int>> q;
+    for (int i = 0; i < 20; ++i) q.push_back(std::make_shared<int>(i));
+    for (int i = 0; i < 7; ++i) q.pop_front();  // the head is off slot 0
+    BlockQueue<std::shared_ptr<int>> taken(std::move(q));
+    EXPECT_TRUE(q.empty());
+    for (int i = 100; i < 140; ++i) q.push_back(std::make_shared<int>(i));
+    for (int i = 100; i < 140; ++i) {
+        ASSERT_EQ(*q.front(), i);
+        q.pop_front();
+    }
+    ASSERT_EQ(taken.size(), 13u);
+    q = std::move(taken);
+    EXPECT_TRUE(taken.empty());
+    for (int i = 7; i < 20; ++i) {
+        ASSERT_EQ(*q.front(), i);
+        q.pop_front();
+    }
+    EXPECT_TRUE(q.empty());
 }
