@@ -70,11 +70,11 @@ QueltoManagedBridge::~QueltoManagedBridge() {
     }
     // The subscription may outlive the bridge: it keeps the inbox, which
     // from now on drops what is raised and holds no event.
-    Pipeline::BlockQueue<QueuedEvent> left;
+    Pipeline::BlockQueue<QueuedEvent> left;  // released after the lock
     {
         std::lock_guard lock(inbox_->mutex);
         inbox_->open = false;
-        std::swap(left, inbox_->argsBuffer);
+        left = std::move(inbox_->argsBuffer);
     }
 }
 

@@ -2,7 +2,9 @@
 // Windows alike.
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,6 +26,16 @@ inline constexpr bool Sanitized = true;
 #else
 inline constexpr bool Sanitized = false;
 #endif
+
+// Polls `done` every millisecond for up to `limit`; true when it held.
+inline bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 inline void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32

@@ -11,12 +11,7 @@ using namespace FacadeTest;
 namespace {
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return TestPlatform::PollUntil(done, limit);
 }
 
 // A hang here would stop the whole test program; fail it instead.

@@ -122,12 +122,7 @@ struct Gate {
 };
 
 bool WaitUntilAsleep(const QueltoManagedBridge& bridge) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!bridge.WorkerSleeps()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return TestPlatform::PollUntil([&] { return bridge.WorkerSleeps(); }, std::chrono::seconds(10));
 }
 }  // namespace
 

@@ -14,14 +14,7 @@ using namespace SimTest;
 namespace {
 
 // Polls `done` for up to 20 s (a loaded machine); true when it held.
-bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& done) { return TestPlatform::PollUntil(done, std::chrono::seconds(20)); }
 
 bool LogHas(const std::vector<std::string>& log, const std::string& text) {
     return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
