@@ -34,6 +34,13 @@ endif()
 install(TARGETS sim_device sim_common sim_reader
   LIBRARY DESTINATION ${QUELTO_SDK_DESTINATION} COMPONENT Runtime
   RUNTIME DESTINATION ${QUELTO_SDK_DESTINATION} COMPONENT Runtime)
+# The managed backend's helper assembly goes beside the bridge, where the
+# bridge looks for it when the SDK beside it is a set of .NET assemblies.
+if(QUELTO_HAVE_MANAGED)
+  install(FILES ${QUELTO_LIB_DIR}/QueltoBridgeHost.dll DESTINATION ${QUELTO_SDK_DESTINATION} COMPONENT Runtime)
+  install(FILES ${QUELTO_LIB_DIR}/QueltoBridgeHost.pdb ${QUELTO_LIB_DIR}/QueltoBridgeHost.dll.mdb
+    DESTINATION ${QUELTO_SDK_DESTINATION} COMPONENT Runtime OPTIONAL)
+endif()
 
 if(TARGET quelto-capture)
   if(NOT WIN32)
@@ -59,6 +66,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/QueltoBridgeConfi
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/QueltoBridgeConfig.cmake
   ${PROJECT_BINARY_DIR}/package/QueltoBridgeConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/QueltoBridgeDeploy.cmake
   DESTINATION ${QUELTO_INSTALL_CMAKEDIR} COMPONENT Development)
 
 # pkg-config; paths relative to the .pc file so the prefix can move.

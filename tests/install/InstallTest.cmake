@@ -2,6 +2,7 @@
 # configures, builds and runs the consumer project against it.
 # -D: BUILD_DIR WORK_DIR CONSUMER_DIR GENERATOR CONFIG C_COMPILER CXX_COMPILER
 #     READELF LIBDIR DOCDIR BRIDGE_FILE_NAME SONAME EXPECT_CAPTURE_TOOL PYTHON PYTHON_DIR CHECK_PYTHON VERSION
+#     MANAGED_SDK_DIR (the managed simulated SDK's folder; empty when it is not built)
 cmake_minimum_required(VERSION 3.25)
 
 function(run what)
@@ -151,4 +152,45 @@ if(PYTHON AND PYTHON_DIR)
   unset(ENV{PYTHONPATH})
   run("python search path" "${PYTHON}" -c
       "import sys; d = '/usr/local/${PYTHON_DIR}'; assert d in sys.path, (d, sys.path)")
+endif()
+
+# The path real hardware takes: the device's .NET assemblies copied beside
+# the installed bridge, as a user copies the vendor's. The installed bridge
+# finds its helper assembly there, and a C host, the installed capture tool
+# and a deployed C++ host all record blocks from the managed SDK.
+if(MANAGED_SDK_DIR)
+  expect_file("${prefix}/${LIBDIR}/QueltoBridgeHost.dll")
+  set(sdk_dir "${prefix}/${LIBDIR}")
+  foreach(file Quelto.dll Quelto.Common.dll PellimorCfgReader.dll libQueltoSimShim.so)
+    expect_file("${MANAGED_SDK_DIR}/${file}")
+    file(COPY "${MANAGED_SDK_DIR}/${file}" DESTINATION "${sdk_dir}")
+  endforeach()
+  file(READ "${sdk_dir}/Quelto.dll" head LIMIT 2 HEX)
+  if(NOT head STREQUAL "4d5a")
+    message(FATAL_ERROR "the managed Quelto.dll did not replace the native one")
+  endif()
+  run("consumer_c on the managed SDK" "${WORK_DIR}/build/consumer_c")
+  message(STATUS "managed: ${run_output}")
+  if(EXPECT_CAPTURE_TOOL)
+    run("quelto-capture on the managed SDK" "${prefix}/bin/quelto-capture" --fast --quiet --duration 0.5
+        --output "${WORK_DIR}/managed.bdf" --summary "${WORK_DIR}/managed.json")
+    file(READ "${WORK_DIR}/managed.json" summary)
+    string(JSON records GET "${summary}" records)
+    if(NOT records EQUAL 5)
+      message(FATAL_ERROR "quelto-capture on the managed SDK wrote ${records} records, expected 5")
+    endif()
+    message(STATUS "managed: quelto-capture wrote ${records} records")
+  endif()
+  # The package's deploy function copies the helper beside a C++ host too
+  # when the SDK is managed, and the host runs from there.
+  run("consumer configure (managed SDK)" ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/build-managed"
+      -G "${GENERATOR}" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix}
+      -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+  run("consumer build (managed SDK)" ${CMAKE_COMMAND} --build "${WORK_DIR}/build-managed" --target consumer_facade)
+  foreach(file Quelto.dll QueltoBridgeHost.dll libQueltoSimShim.so)
+    expect_file("${WORK_DIR}/build-managed/${file}")
+  endforeach()
+  run("consumer_facade on the managed SDK" "${WORK_DIR}/build-managed/consumer_facade"
+      "${prefix}/share/quelto-bridge/configs/complete.json")
+  message(STATUS "managed: ${run_output}")
 endif()
