@@ -199,7 +199,10 @@ AssemblyRef AppDomain::Load(const std::string& fullName) {
     }
     throw FileNotFoundException("Could not load file or assembly '" + fullName +
                                 "' or one of its dependencies. The system cannot find the file specified. "
-                                "Looked for " + simple + ".dll in " + searched + ".");
+                                "Looked for " + simple + ".dll in " + searched +
+                                ". Copy the SDK libraries beside the program, or, in a CMake project built against "
+                                "the installed package, call quelto_bridge_deploy_sdk(<target>) to copy them there "
+                                "after each build.");
 }
 
 Ref<Object> AppDomain::CreateInstance(const std::string& assemblyFullName, const std::string& className) {

@@ -67,7 +67,7 @@ public:
     // Finds an assembly by full name: one already loaded with that simple
     // name; else "<application base>/<simple name>.dll"; else the resolve
     // handlers. Throws FileNotFoundException naming the full name and the
-    // folders searched.
+    // folders searched, and how to put the SDK there.
     AssemblyRef Load(const std::string& fullName);
 
     Ref<Object> CreateInstance(const std::string& assemblyFullName, const std::string& className) override;

@@ -56,6 +56,8 @@ TEST(BridgeFolder, MissingSdkLibrariesGiveNullAndAFullReportEachTime) {
     EXPECT_NE(first.find("(the program's folder), '" + bridge.dir.string() + "' (beside the bridge library)"),
               std::string::npos)
         << first;
+    // And what to do about it.
+    EXPECT_NE(first.find("quelto_bridge_deploy_sdk"), std::string::npos) << first;
     ASSERT_GE(first.size(), 2u);
     EXPECT_EQ(first.substr(first.size() - 2), "\n\n");
     ASSERT_NE(bridge.lastError(), nullptr);

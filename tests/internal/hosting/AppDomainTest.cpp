@@ -41,9 +41,13 @@ TEST(AppDomain, MissingLibraryTextNamesTheFoldersSearched) {
     domain.RemoveAssemblyResolve(silent);
     domain.RemoveAssemblyResolve(told);
     EXPECT_NE(text.find("Looked for Quelto.Absent.dll in '" + AppDomain::ApplicationBase() +
-                        "' (the program's folder), '/opt/sdk' (beside the bridge library)."),
+                        "' (the program's folder), '/opt/sdk' (beside the bridge library). "),
               std::string::npos)
         << text;
+    // What to do about it: copy the SDK there, or let the package's CMake
+    // function do it.
+    EXPECT_NE(text.find("Copy the SDK libraries beside the program"), std::string::npos) << text;
+    EXPECT_NE(text.find("quelto_bridge_deploy_sdk(<target>)"), std::string::npos) << text;
 }
 
 TEST(AppDomain, ClassFromLibraryFoundOnlyThroughResolveHandler) {
