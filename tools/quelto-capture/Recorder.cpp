@@ -29,6 +29,43 @@ bool StateHas(const std::vector<float>& states, int row, int bits) {
     return (static_cast<int>(states[static_cast<size_t>(row)]) & bits) == bits;
 }
 
+bool Selected(const Options& options, Quelto_Buffer buffer, int row) {
+    if (IsSensorBuffer(buffer)) return options.sensors[static_cast<size_t>(row)];
+    if (IsInsoleBuffer(buffer)) return options.insoles[static_cast<size_t>(row)];
+    if (buffer == QUELTO_BUFFER_FOOTSW || buffer == QUELTO_BUFFER_FOOTSW_RAW) {
+        return options.footSwitches[static_cast<size_t>(row)];
+    }
+    if (buffer == QUELTO_BUFFER_ANALOG) return options.analog[static_cast<size_t>(row)];
+    return true;
+}
+
+bool Sent(const Quelto_DataAvailableEventArgs& b, Quelto_Buffer buffer, int row, int component,
+          const Transducers& transducers) {
+    switch (buffer) {
+        case QUELTO_BUFFER_EMG: return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_EMG);
+        case QUELTO_BUFFER_ORIENTATION:
+        case QUELTO_BUFFER_ACCELEROMETER:
+        case QUELTO_BUFFER_GYROSCOPE:
+        case QUELTO_BUFFER_MAGNETOMETER:
+            return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
+        case QUELTO_BUFFER_FOOTSW: return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED);
+        case QUELTO_BUFFER_FOOTSW_RAW:
+            return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED) &&
+                   transducers[static_cast<size_t>(row)][static_cast<size_t>(component)];
+        case QUELTO_BUFFER_INSOLE: return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED);
+        case QUELTO_BUFFER_INSOLE_ORIENTATION:
+        case QUELTO_BUFFER_INSOLE_ACCELEROMETER:
+        case QUELTO_BUFFER_INSOLE_GYROSCOPE:
+            return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
+        case QUELTO_BUFFER_ANALOG:
+            return b.AnalogStates.empty() || (row < static_cast<int>(b.AnalogStates.size()) &&
+                                              b.AnalogStates[static_cast<size_t>(row)] != QUELTO_ANALOG_STATE_OFF);
+        case QUELTO_BUFFER_SYNC:
+        case QUELTO_BUFFER_COUNT: break;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string FileLabel(Quelto_Buffer buffer, int row, int component) {
@@ -105,6 +142,37 @@ const std::vector<float>& BufferOf(const Quelto_DataAvailableEventArgs& e, Quelt
     throw std::logic_error("no such buffer");
 }
 
+ChannelSet SelectChannels(const Options& options, const std::vector<Quelto_DataAvailableEventArgs>& firstRecord,
+                          const Transducers& transducers, const std::set<std::string>& recorded) {
+    if (firstRecord.empty()) throw std::logic_error("no blocks to select channels from");
+    ChannelSet set;
+    for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) {
+        const auto buffer = static_cast<Quelto_Buffer>(b);
+        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(buffer);
+        long perRecord = 0;
+        for (const auto& block : firstRecord) {
+            const long n = Quelto_DataLayout_SamplesPerBlock(buffer, BufferOf(block, buffer).size());
+            if (n < 0) throw std::runtime_error(std::string(layout.field) + " does not fit the documented layout");
+            perRecord += n;
+        }
+        if (perRecord == 0) continue;
+        if (buffer == QUELTO_BUFFER_EMG || (buffer == QUELTO_BUFFER_SYNC && set.channels.empty())) {
+            set.scanRateHz = static_cast<int>(perRecord * 1000 / RecordDuration_ms);
+        }
+        for (int r = 0; r < layout.rows; ++r) {
+            if (!Selected(options, buffer, r)) continue;
+            for (int c = 0; c < layout.components; ++c) {
+                if (!options.keepAll && !Sent(firstRecord.front(), buffer, r, c, transducers)) continue;
+                char label[32];
+                Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
+                if (!options.keepAll && !recorded.empty() && !recorded.count(label)) continue;
+                set.channels.push_back(Channel{buffer, r, c, FileLabel(buffer, r, c), static_cast<int>(perRecord)});
+            }
+        }
+    }
+    return set;
+}
+
 Recorder::Recorder(const Options& options)
     : options_(options), blocksPerRecord_(RecordDuration_ms / options.period_ms) {}
 
@@ -126,29 +194,10 @@ void Recorder::Add(Quelto_DataAvailableEventArgs block) {
 }
 
 void Recorder::Open() {
-    for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) {
-        const auto buffer = static_cast<Quelto_Buffer>(b);
-        const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(buffer);
-        long perRecord = 0;
-        for (const auto& block : pending_) {
-            const long n = Quelto_DataLayout_SamplesPerBlock(buffer, BufferOf(block, buffer).size());
-            if (n < 0) throw std::runtime_error(std::string(layout.field) + " does not fit the documented layout");
-            perRecord += n;
-        }
-        if (perRecord == 0) continue;
-        if (buffer == QUELTO_BUFFER_EMG || (buffer == QUELTO_BUFFER_SYNC && channels_.empty())) {
-            scanRateHz_ = static_cast<int>(perRecord * 1000 / RecordDuration_ms);
-        }
-        for (int r = 0; r < layout.rows; ++r) {
-            if (!Selected(buffer, r)) continue;
-            for (int c = 0; c < layout.components; ++c) {
-                if (!options_.keepAll && !Sent(pending_.front(), buffer, r, c)) continue;
-                char label[32];
-                Quelto_DataLayout_Label(buffer, r, c, label, sizeof label);
-                if (!options_.keepAll && !recorded_.empty() && !recorded_.count(label)) continue;
-                channels_.push_back(Channel{buffer, r, c, FileLabel(buffer, r, c), static_cast<int>(perRecord)});
-            }
-        }
+    if (channels_.empty()) {
+        ChannelSet set = SelectChannels(options_, pending_, transducers_, recorded_);
+        channels_ = std::move(set.channels);
+        scanRateHz_ = set.scanRateHz;
     }
     if (channels_.empty()) throw std::runtime_error("the device sends no data for the selected sensors");
     if (channels_.size() >= EDFLIB_MAXSIGNALS) throw std::runtime_error("too many channels for one EDF file");
@@ -189,42 +238,6 @@ void Recorder::Open() {
         if (!csv_) throw std::runtime_error("cannot create " + csvPath);
         std::fputs("channel,unit,rate_hz,sample,time_s,value\n", csv_);
     }
-}
-
-bool Recorder::Selected(Quelto_Buffer buffer, int row) const {
-    if (IsSensorBuffer(buffer)) return options_.sensors[static_cast<size_t>(row)];
-    if (IsInsoleBuffer(buffer)) return options_.insoles[static_cast<size_t>(row)];
-    if (buffer == QUELTO_BUFFER_FOOTSW || buffer == QUELTO_BUFFER_FOOTSW_RAW) {
-        return options_.footSwitches[static_cast<size_t>(row)];
-    }
-    if (buffer == QUELTO_BUFFER_ANALOG) return options_.analog[static_cast<size_t>(row)];
-    return true;
-}
-
-bool Recorder::Sent(const Quelto_DataAvailableEventArgs& b, Quelto_Buffer buffer, int row, int component) const {
-    switch (buffer) {
-        case QUELTO_BUFFER_EMG: return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_EMG);
-        case QUELTO_BUFFER_ORIENTATION:
-        case QUELTO_BUFFER_ACCELEROMETER:
-        case QUELTO_BUFFER_GYROSCOPE:
-        case QUELTO_BUFFER_MAGNETOMETER:
-            return StateHas(b.SensorStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
-        case QUELTO_BUFFER_FOOTSW: return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED);
-        case QUELTO_BUFFER_FOOTSW_RAW:
-            return StateHas(b.FootSwSensorStates, row, QUELTO_STATE_CONNECTED) &&
-                   transducers_[static_cast<size_t>(row)][static_cast<size_t>(component)];
-        case QUELTO_BUFFER_INSOLE: return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED);
-        case QUELTO_BUFFER_INSOLE_ORIENTATION:
-        case QUELTO_BUFFER_INSOLE_ACCELEROMETER:
-        case QUELTO_BUFFER_INSOLE_GYROSCOPE:
-            return StateHas(b.InsoleStates, row, QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL);
-        case QUELTO_BUFFER_ANALOG:
-            return b.AnalogStates.empty() || (row < static_cast<int>(b.AnalogStates.size()) &&
-                                              b.AnalogStates[static_cast<size_t>(row)] != QUELTO_ANALOG_STATE_OFF);
-        case QUELTO_BUFFER_SYNC:
-        case QUELTO_BUFFER_COUNT: break;
-    }
-    return true;
 }
 
 bool Recorder::SetEdfStart() {

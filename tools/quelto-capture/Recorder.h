@@ -46,6 +46,21 @@ std::string FileLabel(Quelto_Buffer buffer, int row, int component);
 // Sensor type and filter band of a buffer's channels for the EDF header.
 const char* Transducer(Quelto_Buffer buffer);
 const char* Prefilter(Quelto_Buffer buffer);
+// Which transducers of foot switches A and B are on (heel, 1st and 5th
+// metatarsal, toe).
+using Transducers = std::array<std::array<bool, 4>, 2>;
+
+// The channels of a capture: every selected row and component of each
+// non-empty buffer that the device sends, as the blocks of its first record
+// show (their states, their sample counts for the rates); with a recording's
+// layout labels, only those. The file and the streams both use this set.
+struct ChannelSet {
+    std::vector<Channel> channels;
+    int scanRateHz = 2000;  // of ScanNumber: the EMG (or sync) rate
+};
+ChannelSet SelectChannels(const Options& options, const std::vector<Quelto_DataAvailableEventArgs>& firstRecord,
+                          const Transducers& transducers, const std::set<std::string>& recorded);
+
 // Layout labels of the channels of an EDF+/BDF+ recording; throws
 // std::runtime_error when it cannot be read.
 std::set<std::string> RecordedLabels(const std::string& path);
@@ -79,17 +94,21 @@ public:
     int BlocksPerRecord() const { return blocksPerRecord_; }
     // Which foot-switch transducers the device was told to use (all unless
     // a configuration says otherwise).
-    void SetTransducers(const std::array<std::array<bool, 4>, 2>& on) { transducers_ = on; }
+    void SetTransducers(const Transducers& on) { transducers_ = on; }
     // Replay: only the channels of the recording carry data (layout labels).
     void SetRecorded(std::set<std::string> labels) { recorded_ = std::move(labels); }
+    // The channels to write, chosen before the capture (otherwise from the
+    // first record).
+    void SetChannels(ChannelSet set) {
+        channels_ = std::move(set.channels);
+        scanRateHz_ = set.scanRateHz;
+    }
 
 private:
     void Open();
     bool SetEdfStart();
     void WriteRecord();
     void NoteEvents(const Quelto_DataAvailableEventArgs& block);
-    bool Sent(const Quelto_DataAvailableEventArgs& first, Quelto_Buffer buffer, int row, int component) const;
-    bool Selected(Quelto_Buffer buffer, int row) const;
 
     const Options& options_;
     int blocksPerRecord_;
@@ -104,7 +123,7 @@ private:
     bool closed_ = false;
     std::vector<double> buffer_;
     std::vector<int> digital_;
-    std::array<std::array<bool, 4>, 2> transducers_{{{true, true, true, true}, {true, true, true, true}}};
+    Transducers transducers_{{{true, true, true, true}, {true, true, true, true}}};
     std::set<std::string> recorded_;
     std::vector<size_t> held_;  // annotations of presses whose button is still held
 };
