@@ -1,5 +1,6 @@
 """Finds and loads the bridge library and declares its C functions."""
 import ctypes as C
+import logging
 import os
 import sys
 import threading
@@ -10,6 +11,8 @@ from .errors import LibraryNotFoundError, QueltoError
 
 LIBRARY_ENV = "QUELTO_BRIDGE_LIBRARY"
 SUPPORTED_MAJOR = 1
+
+_log = logging.getLogger("quelto")
 
 if sys.platform == "win32":
     FILE_NAMES = ("Quelto.bridge.dll",)
@@ -121,3 +124,16 @@ def path():
 def last_error(lib):
     text = lib.Quelto_Bridge_GetLastError()
     return None if text is None else text.decode("utf-8", "replace")
+
+
+def library_error(text):
+    """QueltoError of a last-error text; the whole text, native stack
+    included, goes to the log (logger "quelto", debug level)."""
+    _log.debug("library failure:\n%s", text)
+    return QueltoError.from_library(text)
+
+
+def failure(lib, fallback):
+    """QueltoError of the calling thread's last error, or `fallback`."""
+    text = last_error(lib)
+    return QueltoError(fallback) if text is None else library_error(text)

@@ -226,11 +226,12 @@ class Device:
         self.callback_errors = 0             # exceptions raised by callbacks
         self._reported = set()               # callbacks whose failure was logged
         self._dropping = False               # in a run of dropped blocks
+        self._capturing = None               # None: never started; then True/False
         self._handle = None
         self._worker = None
         handle = self._lib.Quelto_Bridge_Create()
         if not handle:
-            raise QueltoError(_lib.last_error(self._lib) or "Quelto_Bridge_Create failed")
+            raise _lib.failure(self._lib, "Quelto_Bridge_Create failed")
         self._handle = handle
         # The C function object lives as long as the device: the library
         # keeps only its address.
@@ -295,13 +296,14 @@ class Device:
         result = getattr(self._lib, name)(self._handle, *args)
         error = _lib.last_error(self._lib)
         if error is not None:
-            raise QueltoError(error)
+            raise _lib.library_error(error)
         return result
 
     def start(self, period=Period.DEFAULT):
         """Starts capture with a block period: a Period, its name ("MS10")
         or number (0 to 3). The default is 100 ms blocks."""
         self._call("Quelto_Bridge_StartCapturingWithPeriod", int(_period(period)))
+        self._capturing = True
 
     def start_trigger(self):
         """Sends an internal start trigger: a following block has
@@ -319,18 +321,20 @@ class Device:
         import os
         encoded = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8")
         if self._call("Quelto_Bridge_ApplyConfigurationFile", encoded) != 0:
-            raise QueltoError(_lib.last_error(self._lib) or "the configuration file was not applied")
+            raise _lib.failure(self._lib, "the configuration file was not applied")
 
     @property
     def software_version(self):
         """The device's software version: (major, minor, build, revision)."""
         v = R.SoftwareVersion()
         if self._call("Quelto_Bridge_GetSoftwareVersion", C.byref(v)) != 0:
-            raise QueltoError(_lib.last_error(self._lib) or "the software version could not be read")
+            raise _lib.failure(self._lib, "the software version could not be read")
         return SoftwareVersion(v.Major, v.Minor, v.Build, v.Revision)
 
     def stop(self):
         self._call("Quelto_Bridge_StopCapturing")
+        if self._capturing:
+            self._capturing = False
 
     @property
     def state(self):
@@ -464,7 +468,8 @@ class Device:
 
     def next_block(self, timeout=1.0):
         """The oldest queued block; waits up to `timeout` seconds (None:
-        forever) and raises TimeoutError when none came."""
+        forever) and raises TimeoutError when none came, saying so when
+        capture has not been started or was stopped."""
         if timeout is not None:
             timeout = _config._real("timeout", timeout)
             if timeout < 0:
@@ -480,10 +485,15 @@ class Device:
                         raise QueltoError("the device is closed")
                     left = None if deadline is None else deadline - time.monotonic()
                     if left is not None and left <= 0:
-                        raise TimeoutError(f"no block within {timeout} s")
+                        raise TimeoutError(f"no block within {timeout} s{self._why_no_blocks()}")
                     self._arrived.wait(left)
                 if self._pending is None:
                     return self._queue.popleft()
+
+    def _why_no_blocks(self):
+        if self._capturing is None:
+            return ": capture has not been started; call start() first"
+        return ": capture was stopped" if not self._capturing else ""
 
     def blocks(self, count=None, timeout=1.0):
         """Iterates over queued and arriving blocks: `count` of them, or

@@ -1,5 +1,6 @@
 """Device over the simulated SDK: life, calls, blocks, callbacks, errors."""
 import gc
+import logging
 import threading
 import time
 import unittest
@@ -158,9 +159,19 @@ class Blocks(unittest.TestCase):
 
     def test_timeout_when_not_capturing(self):
         start = time.monotonic()
-        with self.assertRaises(TimeoutError):
+        with self.assertRaises(TimeoutError) as caught:
             self.device.next_block(timeout=0.2)
         self.assertLess(time.monotonic() - start, 2.0)
+        self.assertIn("capture has not been started", str(caught.exception))
+        self.device.start(period="MS10")
+        self.device.next_block(timeout=5)
+        self.device.stop()
+        self.device.clear_queue()
+        time.sleep(0.1)  # a block on its way when stop() returned
+        self.device.clear_queue()
+        with self.assertRaises(TimeoutError) as caught:
+            self.device.next_block(timeout=0.2)
+        self.assertIn("capture was stopped", str(caught.exception))
         with self.assertRaises(ValueError):
             self.device.next_block(timeout=-1)
         with self.assertRaises(TypeError):
@@ -226,9 +237,31 @@ class BadInput(unittest.TestCase):
         with self.assertRaises(quelto.QueltoError) as caught:
             self.device.configure_capture(record)
         self.assertIn("ArgumentOutOfRangeException", str(caught.exception))
+        self.assertIn("   at ", caught.exception.native_stack)
         # The call that follows succeeds and clears it.
         self.device.configure_capture(quelto.capture_configuration(footswitch_protocol=2))
         self.assertEqual(self.device.state, quelto.DeviceState.CONFIGURED)
+
+    def test_library_failure_text_is_its_type_and_message_and_keeps_the_stack_apart(self):
+        missing = "/no such folder/config.json"
+        with self.assertLogs("quelto", logging.DEBUG) as logs:
+            with self.assertRaises(quelto.QueltoError) as caught:
+                self.device.apply_configuration_file(missing)
+        e = caught.exception
+        self.assertEqual(str(e), "Quelto_Bridge_ApplyConfigurationFile: System.IO.FileNotFoundException: "
+                                 f"Could not find file '{missing}'.")
+        frames = e.native_stack.splitlines()
+        self.assertGreater(len(frames), 2)
+        self.assertTrue(all(f.startswith("   at ") for f in frames), frames)
+        self.assertTrue(any("Quelto_Bridge_ApplyConfigurationFile" in f for f in frames), frames)
+        self.assertEqual(e.details.rstrip(), f"{e}\n{e.native_stack}")
+        # The whole text, stack included, is in the log.
+        self.assertIn(e.native_stack, "\n".join(logs.output))
+        # The binding's own failures have no stack.
+        self.device.close()
+        with self.assertRaises(quelto.QueltoError) as caught:
+            self.device.start()
+        self.assertEqual((str(caught.exception), caught.exception.native_stack), ("the device is closed", ""))
 
     def test_calibration_of_one_and_all_sensors(self):
         self.device.calibrate_emg_offset(3)
