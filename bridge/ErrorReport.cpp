@@ -4,10 +4,14 @@
 #include "Runtime.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 
 namespace Entry {
+
+namespace fs = std::filesystem;
 
 namespace {
 thread_local std::string t_lastError;
@@ -28,13 +32,75 @@ std::string ErrorLogPath() {
     return Runtime::Path::Combine(Runtime::Path::Combine(folder, "LOG"), "ErrorLog.txt");
 }
 
-bool AppendToErrorLog(const std::string& text) {
+std::string UserErrorLogPath() {
+    std::string state;
+#ifdef _WIN32
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local) {
+        state = Runtime::Text::ToUtf8(std::u16string(local, local + std::wcslen(local)));
+    }
+#else
+    // XDG: a relative XDG_STATE_HOME is ignored.
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
+        state = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        state = Runtime::Path::Combine(home, ".local/state");
+    }
+#endif
+    if (state.empty()) return {};
+    return Runtime::Path::Combine(Runtime::Path::Combine(Runtime::Path::Combine(state, "quelto-bridge"), "LOG"),
+                                  "ErrorLog.txt");
+}
+
+namespace {
+
+// Appends to the log at `path`, making its folder when missing.
+bool AppendAt(const std::string& path, const std::string& text) {
     try {
-        const std::string path = ErrorLogPath();
         std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::u8path(Runtime::Path::FolderOf(path)), ec);
+        fs::create_directories(fs::u8path(Runtime::Path::FolderOf(path)), ec);
         Runtime::File::AppendAllText(path, text + "\n\n");
         return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// After a failed append: whether the place itself cannot be written (its
+// folder cannot be made, or the file cannot be made or opened for writing).
+// Anything else at the path (FIFO, device, link) is refused on purpose, and
+// a full disk is no reason to write elsewhere.
+bool PlaceNotWritable(const std::string& path) {
+    const fs::path file = fs::u8path(path);
+    std::error_code ec;
+    if (!fs::is_directory(file.parent_path(), ec)) return true;
+    const fs::file_status status = fs::symlink_status(file, ec);
+    if (ec || status.type() == fs::file_type::not_found) return true;
+    if (status.type() != fs::file_type::regular) return false;
+    std::ofstream probe(file, std::ios::app | std::ios::binary);  // it exists: nothing is made
+    return !probe.is_open();
+}
+
+}  // namespace
+
+bool AppendToErrorLog(const std::string& text, std::string* writtenTo) {
+    try {
+        const std::string path = ErrorLogPath();
+        if (AppendAt(path, text)) {
+            if (writtenTo) *writtenTo = path;
+            return true;
+        }
+        if (!PlaceNotWritable(path)) return false;
+        const std::string user = UserErrorLogPath();
+        if (!user.empty() && user != path && AppendAt(user, text)) {
+            Runtime::Console::WriteError("Quelto.bridge: cannot write the error log " + path +
+                                         "; this failure is reported in " + user + "\n");
+            if (writtenTo) *writtenTo = user;
+            return true;
+        }
+        Runtime::Console::WriteError("Quelto.bridge: cannot write the error log " + path +
+                                     (user.empty() || user == path ? std::string() : " nor " + user) +
+                                     "; this failure is not kept in a file\n");
+        return false;
     } catch (...) {
         return false;
     }

@@ -52,7 +52,11 @@
  * Error log. <folder of the bridge library>/LOG/ErrorLog.txt, appended as
  *   UTF-8, each report followed by a blank line. The environment variable
  *   QUELTO_BRIDGE_LOG_DIR, when set, replaces the bridge library's folder.
- *   The LOG folder is created when missing.
+ *   The LOG folder is created when missing. When that folder or file cannot
+ *   be written (a system install, for a user), the report goes to
+ *   $XDG_STATE_HOME (else ~/.local/state)/quelto-bridge/LOG/ErrorLog.txt,
+ *   on Windows %LOCALAPPDATA%\quelto-bridge\LOG\ErrorLog.txt, and a line
+ *   on standard error says so.
  *
  * SDK libraries (Quelto.dll, Quelto.Common.dll, PellimorCfgReader.dll) are
  *   looked for beside the bridge library. */

@@ -174,12 +174,15 @@ TEST(Faults, BrokenSdkLibrariesBesideTheBridge) {
     EXPECT_EQ(tried, 9);
 }
 
-// A file where the LOG folder should be: failures are still contained and
-// still reach the last error.
+// A file where the LOG folder should be, and no user's folder to fall back
+// on: failures are still contained and still reach the last error.
 TEST(Faults, AnUnwritableLogLosesOnlyTheLog) {
     const fs::path dir = TempFolder("faults_log");
     std::ofstream(dir / "LOG") << "not a folder";
     setenv("QUELTO_BRIDGE_LOG_DIR", dir.c_str(), 1);
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const std::string savedState = state ? state : "";
+    setenv("XDG_STATE_HOME", (dir / "LOG" / "state").c_str(), 1);
     void* bridge = Quelto_Bridge_Create();
     ASSERT_NE(bridge, nullptr);
     SimControl().SetFailure("UpdateDisplay", [] { throw Runtime::IOException("injected"); }, 1);
@@ -189,6 +192,8 @@ TEST(Faults, AnUnwritableLogLosesOnlyTheLog) {
     EXPECT_TRUE(fs::is_regular_file(dir / "LOG"));
     Quelto_Bridge_Destroy(bridge);
     unsetenv("QUELTO_BRIDGE_LOG_DIR");
+    if (state) setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    else unsetenv("XDG_STATE_HOME");
 }
 
 namespace {

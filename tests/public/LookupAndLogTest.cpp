@@ -99,13 +99,34 @@ TEST(BridgeFolder, SdkFoundBesideTheBridgeWhenTheHostLivesElsewhere) {
 #endif
 }
 
-TEST(BridgeFolder, AnUnwritableLogNeverEscapes) {
+// A bridge folder where LOG cannot be made (as for a user under a system
+// install; a file in its place stops root too): the report goes to the
+// user's state folder instead. When that cannot be written either, the
+// failure is still contained and still reaches the last error.
+TEST(BridgeFolder, AnUnwritableLogFolderFallsBackToTheUsersStateFolder) {
+#ifdef _WIN32
+    const char* variable = "LOCALAPPDATA";
+#else
+    const char* variable = "XDG_STATE_HOME";
+#endif
+    const char* old = std::getenv(variable);
+    const std::string saved = old ? old : "";
+    TestPlatform::UnsetEnv("QUELTO_BRIDGE_LOG_DIR");
     LonelyBridge bridge("bad_log");
-    // A file where the LOG folder should be: the log cannot be written.
     std::ofstream(bridge.dir / "LOG") << "not a folder";
+    const fs::path state = TempFolder("bad_log_state");
+    TestPlatform::SetEnv(variable, state.string());
+    EXPECT_EQ(bridge.create(), nullptr);
+    const std::string report = ReadFile(state / "quelto-bridge" / "LOG" / "ErrorLog.txt");
+    EXPECT_EQ(report.rfind("System.IO.FileNotFoundException: ", 0), 0u) << report;
+    EXPECT_TRUE(fs::is_regular_file(bridge.dir / "LOG"));
+
+    TestPlatform::SetEnv(variable, (bridge.dir / "LOG" / "state").string());
     EXPECT_EQ(bridge.create(), nullptr);
     EXPECT_TRUE(fs::is_regular_file(bridge.dir / "LOG"));
     ASSERT_NE(bridge.lastError(), nullptr);
+    if (old) TestPlatform::SetEnv(variable, saved);
+    else TestPlatform::UnsetEnv(variable);
 }
 
 #ifndef _WIN32

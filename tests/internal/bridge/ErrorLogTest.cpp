@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -55,6 +57,29 @@ protected:
     fs::path dir_;
 };
 
+// Sets an environment variable for one scope, then puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        TestPlatform::SetEnv(name, value);
+    }
+    ~ScopedEnv() {
+        if (old_) TestPlatform::SetEnv(name_, *old_);
+        else TestPlatform::UnsetEnv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+#ifdef _WIN32
+constexpr const char* kUserStateVariable = "LOCALAPPDATA";
+#else
+constexpr const char* kUserStateVariable = "XDG_STATE_HOME";
+#endif
+
 }  // namespace
 
 TEST_F(ErrorLog, ReportsFollowEachOtherWithTwoLineFeeds) {
@@ -65,7 +90,57 @@ TEST_F(ErrorLog, ReportsFollowEachOtherWithTwoLineFeeds) {
     EXPECT_EQ(ReadAll(LogFile()), "first\n\n" + std::string(100000, 'x') + "\n\n");
 }
 
+// A log folder that cannot be made, for root as well (it would sit under a
+// regular file): the report goes to the user's state folder, and standard
+// error says where.
+TEST_F(ErrorLog, AnUnwritableLogFolderFallsBackToTheUsersStateFolder) {
+    std::ofstream(dir_ / "file") << "a file, not a folder";
+    const fs::path blocked = dir_ / "file" / "below";
+    TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", blocked.string());
+    const ScopedEnv state(kUserStateVariable, (dir_ / "state").string());
+    const fs::path user = dir_ / "state" / "quelto-bridge" / "LOG" / "ErrorLog.txt";
+    EXPECT_EQ(fs::path(Entry::UserErrorLogPath()), user);
+
+    std::string written;
+    testing::internal::CaptureStderr();
+    const bool appended = Entry::AppendToErrorLog("report", &written);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(appended) << said;
+    EXPECT_EQ(fs::path(written), user);
+    EXPECT_EQ(ReadAll(user), "report\n\n");
+    EXPECT_NE(said.find(Entry::ErrorLogPath()), std::string::npos) << said;
+    EXPECT_NE(said.find("reported in " + written), std::string::npos) << said;
+
+    // A log that can be written again is used again, and nothing is said.
+    TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", dir_.string());
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Entry::AppendToErrorLog("second", &written));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(fs::path(written), LogFile());
+    EXPECT_EQ(ReadAll(LogFile()), "second\n\n");
+    EXPECT_EQ(ReadAll(user), "report\n\n");
+}
+
+TEST_F(ErrorLog, NeitherPlaceWritableKeepsNothingAndSaysSo) {
+    std::ofstream(dir_ / "file") << "a file, not a folder";
+    TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", (dir_ / "file" / "log").string());
+    const ScopedEnv state(kUserStateVariable, (dir_ / "file" / "state").string());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("not kept"), std::string::npos) << said;
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "file"));
+}
+
 #ifndef _WIN32
+
+TEST_F(ErrorLog, WithoutXdgStateHomeTheUsersFolderIsUnderHome) {
+    const ScopedEnv home("HOME", (dir_ / "home").string());
+    const ScopedEnv relative("XDG_STATE_HOME", "relative/state");  // ignored, as XDG says
+    EXPECT_EQ(Entry::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
+    TestPlatform::UnsetEnv("XDG_STATE_HOME");
+    EXPECT_EQ(Entry::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
+}
 
 TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
     ASSERT_EQ(mkfifo(LogFile().c_str(), 0600), 0);
