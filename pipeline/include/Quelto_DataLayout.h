@@ -78,8 +78,8 @@ typedef enum Quelto_Buffer {
 /* One sample buffer. `scale` turns a buffer value into the file unit
  * `unit` (file value = buffer value * scale); `minimum`/`maximum` bound the
  * file values (the widest full scale the device offers). File units are
- * those of the common unit tables: angular rates in rpm (1 rpm = 6 deg/s),
- * "-" for dimensionless values. */
+ * those users read: angular rates in deg/s (as the buffers hold them), "-"
+ * for dimensionless values. */
 typedef struct Quelto_BufferLayout {
     const char* field;       /* member name in the block record */
     int rows;                /* 1 for SyncSamples (a rank-1 array) */
@@ -113,8 +113,8 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             b.minimum = -16.0; b.maximum = 16.0; b.labelFormat = "ACC%02d%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_GYROSCOPE:
-            b.field = "GyroscopeSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "deg/s"; b.unit = "rpm";
-            b.scale = 1.0 / 6.0; b.minimum = -334.0; b.maximum = 334.0; b.labelFormat = "GYR%02d%c"; b.componentNames = "XYZ";
+            b.field = "GyroscopeSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "deg/s"; b.unit = "deg/s";
+            b.minimum = -2000.0; b.maximum = 2000.0; b.labelFormat = "GYR%02d%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_MAGNETOMETER:
             b.field = "MagnetometerSamples"; b.components = QUELTO_LAYOUT_AXES; b.bufferUnit = "uT"; b.unit = "uT";
@@ -150,7 +150,7 @@ static inline Quelto_BufferLayout Quelto_DataLayout_Buffer(Quelto_Buffer buffer)
             break;
         case QUELTO_BUFFER_INSOLE_GYROSCOPE:
             b.field = "InsoleGyroscopeSamples"; b.rows = QUELTO_LAYOUT_INSOLES; b.components = QUELTO_LAYOUT_AXES;
-            b.bufferUnit = "deg/s"; b.unit = "rpm"; b.scale = 1.0 / 6.0; b.minimum = -334.0; b.maximum = 334.0;
+            b.bufferUnit = "deg/s"; b.unit = "deg/s"; b.minimum = -2000.0; b.maximum = 2000.0;
             b.labelFormat = "INS%dGYR%c"; b.componentNames = "XYZ";
             break;
         case QUELTO_BUFFER_ANALOG:

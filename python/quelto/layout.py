@@ -77,7 +77,7 @@ BUFFERS = (
     Buffer("emg", "EmgSamples", SENSORS, 1, "V", "uV", 1e6, -11000.0, 11000.0, "EMG%02d", ""),
     Buffer("orientation", "ImuSamples", SENSORS, QUATERNION, "", "-", 1.0, -1.0, 1.0, "ORI%02d%c", "WXYZ"),
     Buffer("accelerometer", "AccelerometerSamples", SENSORS, AXES, "g", "g", 1.0, -16.0, 16.0, "ACC%02d%c", "XYZ"),
-    Buffer("gyroscope", "GyroscopeSamples", SENSORS, AXES, "deg/s", "rpm", 1 / 6, -334.0, 334.0,
+    Buffer("gyroscope", "GyroscopeSamples", SENSORS, AXES, "deg/s", "deg/s", 1.0, -2000.0, 2000.0,
            "GYR%02d%c", "XYZ"),
     Buffer("magnetometer", "MagnetometerSamples", SENSORS, AXES, "uT", "uT", 1.0, -4900.0, 4900.0,
            "MAG%02d%c", "XYZ"),
@@ -91,8 +91,8 @@ BUFFERS = (
            "INS%dORI%c", "WXYZ"),
     Buffer("insole_accelerometer", "InsoleAccelerometerSamples", INSOLES, AXES, "g", "g", 1.0, -16.0, 16.0,
            "INS%dACC%c", "XYZ"),
-    Buffer("insole_gyroscope", "InsoleGyroscopeSamples", INSOLES, AXES, "deg/s", "rpm", 1 / 6, -334.0, 334.0,
-           "INS%dGYR%c", "XYZ"),
+    Buffer("insole_gyroscope", "InsoleGyroscopeSamples", INSOLES, AXES, "deg/s", "deg/s", 1.0, -2000.0,
+           2000.0, "INS%dGYR%c", "XYZ"),
     Buffer("analog", "AnalogSamples", ANALOG_CHANNELS, 1, "V", "V", 1.0, -10.0, 10.0, "AN%02d", ""),
 )
 BY_NAME = {b.name: b for b in BUFFERS}

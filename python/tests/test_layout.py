@@ -35,6 +35,21 @@ class LayoutTable(unittest.TestCase):
             self.assertIn(f'b.field = "{b.field}"', self.text)
             self.assertIn(f'"{b.label_format}"', self.text, b.field)
 
+    def test_units_and_ranges_match_the_header(self):
+        cases = self.text.split("case QUELTO_BUFFER_")[1:]
+        for b in layout.BUFFERS:
+            case = next(c for c in cases if f'b.field = "{b.field}"' in c)
+            self.assertIn(f'b.bufferUnit = "{b.buffer_unit}"', case, b.field)
+            self.assertIn(f'b.unit = "{b.unit}"', case, b.field)
+            self.assertIn(f"b.maximum = {b.maximum!r}", case, b.field)
+            self.assertEqual("b.scale" in case, b.scale != 1.0, b.field)
+
+    def test_angular_rates_are_written_in_degrees_per_second_over_the_widest_full_scale(self):
+        for name in ("gyroscope", "insole_gyroscope"):
+            b = layout.BY_NAME[name]
+            self.assertEqual((b.buffer_unit, b.unit, b.scale), ("deg/s", "deg/s", 1.0), name)
+            self.assertEqual((b.minimum, b.maximum), (-2000.0, 2000.0), name)
+
     def test_labels(self):
         self.assertEqual(layout.BY_NAME["emg"].label(6), "EMG07")
         self.assertEqual(layout.BY_NAME["accelerometer"].label(6, 0), "ACC07X")

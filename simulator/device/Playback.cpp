@@ -57,11 +57,11 @@ const Place* PlaceOf(const std::string& label) {
 }
 
 // File value -> buffer value for a channel in `unit`; 0 for a unit the
-// buffer does not have. Older recordings have deg/s and no unit for
-// dimensionless channels.
+// buffer does not have. Older recordings have angular rates in rpm and no
+// unit for dimensionless channels.
 double ScaleOf(const Quelto_BufferLayout& layout, const std::string& unit) {
     if (unit == layout.unit) return layout.scale;
-    if (unit == "deg/s" && std::string(layout.bufferUnit) == "deg/s") return 1.0;
+    if (unit == "rpm" && std::string(layout.bufferUnit) == "deg/s") return 1.0 / 6.0;
     if (unit.empty() && std::string(layout.unit) == "-") return layout.scale;
     return 0.0;
 }

@@ -37,7 +37,7 @@ static class SdkTests
                 Case("ArgumentFailures", ArgumentFailures) } },
             { "exit", new[] { Case("LeavesLiveDevice", LeavesLiveDevice) } },
             { "config", new[] {
-                Case("ReadsCompleteFile", ReadsCompleteFile),
+                Case("ReadsPartialMixedFile", ReadsPartialMixedFile),
                 Case("ReadFailures", ReadFailures),
                 Case("SavedConfigurationReadsBack", SavedConfigurationReadsBack) } },
         };
@@ -419,9 +419,9 @@ static class SdkTests
 
     // ------------------------------------------------------------ config
 
-    static void ReadsCompleteFile()
+    static void ReadsPartialMixedFile()
     {
-        ConfigurationExportBase x = new CfgReader().ReadCfgFile(Path.Combine(configs, "complete.json"));
+        ConfigurationExportBase x = new CfgReader().ReadCfgFile(Path.Combine(configs, "partial-mixed.json"));
         var c = x.CaptureConfiguration;
         Check.That(c.ExternalTriggerEnabled && c.ExternalTriggerActiveLevel == 1, "external trigger");
         Check.Equal(2, (int)c.EMG_AcqPType, "EMG_AcqPType");

@@ -1,6 +1,7 @@
 // The C functions for block info, periods, triggers, configuration files and
 // the software version.
 #include "CApiTestSupport.h"
+#include "Quelto_DataLayout.h"
 
 #include <algorithm>
 #include <atomic>
@@ -361,6 +362,70 @@ TEST(CApiConfigurationFile, SendsTheCaptureAndEachInstalledSensor) {
     std::vector<int64_t> expected;
     for (int s = 1; s <= 36; ++s) expected.push_back(s);
     EXPECT_EQ(sensors, expected);
+}
+
+// What the first block of a capture shows of the device.
+struct FirstBlock {
+    std::mutex mutex;
+    bool seen = false;
+    std::vector<float> sensorStates, footSwitchStates, insoleStates;
+    std::vector<int16_t> analogStates;
+    long emgSamples = -1, inertialSamples = -1, insoleImuSamples = -1;
+    int emgRowsWithSignal = 0;
+
+    static void QUELTO_CALL On(const Quelto_DataAvailableEventArgs_C* b, void* context) {
+        auto& f = *static_cast<FirstBlock*>(context);
+        std::lock_guard lock(f.mutex);
+        if (f.seen) return;
+        f.seen = true;
+        f.sensorStates.assign(b->SensorStates.data, b->SensorStates.data + b->SensorStates.count);
+        f.footSwitchStates.assign(b->FootSwSensorStates.data, b->FootSwSensorStates.data + b->FootSwSensorStates.count);
+        f.insoleStates.assign(b->InsoleStates.data, b->InsoleStates.data + b->InsoleStates.count);
+        f.analogStates.assign(b->AnalogStates.data, b->AnalogStates.data + b->AnalogStates.count);
+        f.emgSamples = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, b->EmgSamples.count);
+        f.inertialSamples = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_ACCELEROMETER, b->AccelerometerSamples.count);
+        f.insoleImuSamples =
+            Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_INSOLE_GYROSCOPE, b->InsoleGyroscopeSamples.count);
+        for (int s = 0; s < QUELTO_LAYOUT_SENSORS && f.emgSamples > 0; ++s) {
+            const float* row = b->EmgSamples.data + Quelto_DataLayout_Index(QUELTO_BUFFER_EMG, s, 0, 0, f.emgSamples);
+            f.emgRowsWithSignal += std::any_of(row, row + f.emgSamples, [](float v) { return v != 0.0f; });
+        }
+    }
+};
+
+// The complete sample switches on the whole device: every sensor's EMG and
+// inertial data, both foot switches and insoles, every analog channel.
+TEST(CApiConfigurationFile, TheCompleteSampleSwitchesOnTheWholeDevice) {
+    Device d;
+    ASSERT_NE(d.handle, nullptr);
+    ASSERT_EQ(Quelto_Bridge_ApplyConfigurationFile(d.handle, QUELTO_SOURCE_DIR "/configs/complete.json"), 0)
+        << Quelto_Bridge_GetLastError();
+    FirstBlock first;
+    Quelto_Bridge_RegisterDataCallback(d.handle, &FirstBlock::On, &first);
+    Quelto_Bridge_StartCapturingWithPeriod(d.handle, 3);
+    WaitUntil([&] {
+        std::lock_guard lock(first.mutex);
+        return first.seen;
+    });
+    Quelto_Bridge_StopCapturing(d.handle);
+    Quelto_Bridge_UnregisterDataCallback(d.handle, &FirstBlock::On, &first);
+    std::lock_guard lock(first.mutex);
+    ASSERT_TRUE(first.seen);
+    ASSERT_EQ(first.sensorStates.size(), static_cast<size_t>(QUELTO_LAYOUT_SENSORS));
+    const int on = QUELTO_STATE_CONNECTED | QUELTO_STATE_EMG | QUELTO_STATE_INERTIAL;
+    for (int s = 0; s < QUELTO_LAYOUT_SENSORS; ++s) {
+        EXPECT_EQ(static_cast<int>(first.sensorStates[s]) & on, on) << "sensor " << s + 1;
+    }
+    EXPECT_EQ(first.emgSamples, 20);  // 2000 Hz, 10 ms
+    EXPECT_EQ(first.emgRowsWithSignal, QUELTO_LAYOUT_SENSORS);
+    EXPECT_GT(first.inertialSamples, 0);
+    EXPECT_GT(first.insoleImuSamples, 0);
+    for (float state : first.footSwitchStates) EXPECT_TRUE(static_cast<int>(state) & QUELTO_STATE_CONNECTED);
+    ASSERT_EQ(first.insoleStates.size(), static_cast<size_t>(QUELTO_LAYOUT_INSOLES));
+    const int insoleOn = QUELTO_STATE_CONNECTED | QUELTO_STATE_INERTIAL;
+    for (float state : first.insoleStates) EXPECT_EQ(static_cast<int>(state) & insoleOn, insoleOn);
+    ASSERT_EQ(first.analogStates.size(), static_cast<size_t>(QUELTO_LAYOUT_ANALOG_CHANNELS));
+    for (int16_t state : first.analogStates) EXPECT_NE(state, QUELTO_ANALOG_STATE_OFF);
 }
 
 TEST(CApiConfigurationFile, AFileThatDoesNotLoadSendsNothingAndSaysWhy) {

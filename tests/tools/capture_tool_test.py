@@ -26,9 +26,10 @@ import numpy as np
 
 
 # BioSig reports units through its table of unit codes: microtesla as the
-# equivalent uWb m-2. Every unit the tool writes is in that table ("?"
-# would mean it is not).
-BIOSIG_UNIT = {"uT": "uWb m-2"}
+# equivalent uWb m-2. Its table has no deg/s (EDF's physical dimension is
+# free text), which it reports as "?"; every other unit the tool writes is
+# in the table. The header's own text is checked too (edf_units).
+BIOSIG_UNIT = {"uT": "uWb m-2", "deg/s": "?"}
 # MNE's names of the units.
 MNE_UNIT = {"uV": "µV"}
 
@@ -152,6 +153,7 @@ def read_csv(path):
 def check_file(args, stem, summary, listener, kind):
     """Compares BioSig's reading of `stem` with the summary and the listener's samples."""
     channels, events = read_biosig(args.save2gdf, stem, args.work)
+    header_units = edf_units(stem)
     names = [c["label"] for c in summary["channels"]]
     assert list(channels) == names, f"labels differ:\n{list(channels)[:8]}...\n{names[:8]}..."
     assert len(channels) == len(summary["channels"])
@@ -159,7 +161,8 @@ def check_file(args, stem, summary, listener, kind):
     worst = 0.0
     for c in summary["channels"]:
         got = channels[c["label"]]
-        assert got["unit"] != "?" and got["unit"] == BIOSIG_UNIT.get(c["unit"], c["unit"]), (c["label"], got["unit"], c["unit"])
+        assert got["unit"] == BIOSIG_UNIT.get(c["unit"], c["unit"]), (c["label"], got["unit"], c["unit"])
+        assert header_units[c["label"]] == c["unit"], (c["label"], header_units[c["label"]], c["unit"])
         assert got["json"].get("Transducer"), (c["label"], got["json"])
         assert abs(got["rate"] - c["rate_hz"]) < 1e-6, (c["label"], got["rate"], c["rate_hz"])
         assert got["dmax"] - got["dmin"] == digital, (c["label"], got["dmin"], got["dmax"])
@@ -174,6 +177,17 @@ def check_file(args, stem, summary, listener, kind):
             worst = max(worst, error / resolution)
             assert error <= 0.5 * resolution + 6e-6 * abs(b) + 1e-9, (c["label"], a, b, resolution)
     return channels, events, worst
+
+
+def edf_units(path):
+    """Label -> physical dimension, as the EDF/BDF header spells them."""
+    with open(path, "rb") as f:
+        header = f.read(256)
+        ns = int(header[252:256])
+        signals = f.read(ns * 256)
+    at = ns * (16 + 80)
+    return {signals[16 * i:16 * i + 16].decode().strip(): signals[at + 8 * i:at + 8 * i + 8].decode().strip()
+            for i in range(ns)}
 
 
 def edf_start(path):
@@ -226,7 +240,11 @@ def case_capture(args):
     assert "EMG EMG04" not in channels
     units = {label: c["unit"] for label, c in channels.items()}
     assert units["EMG EMG01"] == "uV" and units["MISC ACC02Z"] == "g" and units["MISC AN01"] == "V"
-    assert units["MISC GYR03X"] == "rpm" and units["MISC ORI01W"] == "-", units
+    assert units["MISC GYR03X"] == "?" and units["MISC ORI01W"] == "-", units
+    written = edf_units(os.path.join(args.work, "cap.bdf"))
+    assert written["MISC GYR03X"] == written["MISC INS1GYRZ"] == "deg/s", written
+    # Degrees, not radians: the pitch rate of a walking limb reaches tens of deg/s.
+    assert max(abs(v) for v in listener["MISC GYR01X"]) > 20, max(listener["MISC GYR01X"])
     emg = channels["EMG EMG01"]["json"]
     assert "EMG" in emg["Transducer"], emg
     # BioSig gives event positions from the header's whole second; the file

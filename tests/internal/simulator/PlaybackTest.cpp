@@ -43,7 +43,67 @@ std::string WriteRecording(const std::vector<std::pair<double, std::string>>& an
     return path;
 }
 
+// A 1 s EDF+ file of constant channels at 100 Hz: label, unit, value.
+struct ConstantChannel {
+    const char* label;
+    const char* unit;
+    double value;
+};
+std::string WriteConstants(const std::string& name, const std::vector<ConstantChannel>& channels) {
+    const std::string path = (std::filesystem::path(::testing::TempDir()) / name).string();
+    const int h = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, static_cast<int>(channels.size()));
+    if (h < 0) throw std::runtime_error("cannot create " + path);
+    edf_set_datarecord_duration(h, 10000);
+    for (int s = 0; s < static_cast<int>(channels.size()); ++s) {
+        edf_set_samplefrequency(h, s, 10);
+        edf_set_label(h, s, channels[s].label);
+        edf_set_physical_dimension(h, s, channels[s].unit);
+        edf_set_physical_maximum(h, s, 2000.0);
+        edf_set_physical_minimum(h, s, -2000.0);
+        edf_set_digital_maximum(h, s, 32767);
+        edf_set_digital_minimum(h, s, -32768);
+    }
+    for (int r = 0; r < 10; ++r) {
+        for (const auto& c : channels) {
+            std::vector<double> record(10, c.value);
+            edfwrite_physical_samples(h, record.data());
+        }
+    }
+    edfclose_file(h);
+    return path;
+}
+
 }  // namespace
+
+// Angular rates are written in deg/s; recordings with rpm (6 deg/s each)
+// replay as the same deg/s. A unit the buffer cannot have leaves the channel out.
+TEST(Playback, AngularRatesInDegreesOrRpmReplayInDegreesPerSecond) {
+    const std::string path = WriteConstants(
+        "quelto_playback_rates.edf",
+        {{"GYR01X", "deg/s", 120.0}, {"GYR02X", "rpm", 20.0}, {"GYR03X", "rad/s", 2.0}, {"INS1GYRZ", "rpm", -5.0}});
+    ScopedEnv playback("QUELTO_SIM_PLAYBACK", path);
+    ScopedEnv mode("QUELTO_SIM_MODE", "fast");
+    auto device = MakeDevice();
+    std::vector<Block> blocks;
+    CaptureWhile(*device, 0, [&](const Block& block) {
+        blocks.push_back(std::make_shared<D::DataAvailableEventArgs>(*block));
+        return blocks.size() < 3;
+    });
+    ASSERT_EQ(blocks.size(), 3u);
+    const auto gx = Component(blocks, &D::DataAvailableEventArgs::GyroscopeSamples, 0);
+    const auto insole = Component(blocks, &D::DataAvailableEventArgs::InsoleGyroscopeSamples, 2);
+    ASSERT_EQ(gx[0].size(), 30u);
+    ASSERT_EQ(insole[0].size(), 30u);
+    // A step of the 16-bit range, six times over for rpm.
+    const float step = 4000.0f / 65535.0f;
+    for (size_t i = 0; i < gx[0].size(); ++i) {
+        EXPECT_NEAR(gx[0][i], 120.0f, step);
+        EXPECT_NEAR(gx[1][i], 120.0f, 6.0f * step);
+        EXPECT_EQ(gx[2][i], 0.0f);
+        EXPECT_NEAR(insole[0][i], -30.0f, 6.0f * step);
+    }
+    std::filesystem::remove(path);
+}
 
 TEST(Playback, AnnotationsReturnAsTriggersAndRemoteEventsOnEveryPass) {
     const std::string path = WriteRecording({{0.25, "StartTrigger"},

@@ -220,8 +220,8 @@ TEST(ReaderSamples, EverySampleFileLoads) {
     EXPECT_GE(files, 2);
 }
 
-TEST(ReaderSamples, CompleteSampleDescribesEverySensorInsoleAndOutput) {
-    const auto c = ReaderTest::Load(ReaderTest::SampleFile("complete.json"));
+TEST(ReaderSamples, PartialMixedSampleDescribesEverySensorInsoleAndOutput) {
+    const auto c = ReaderTest::Load(ReaderTest::SampleFile("partial-mixed.json"));
     EXPECT_EQ((*c->EfaChannelName)[0], u"Tibialis anterior L");
     EXPECT_EQ((*c->EfaChannelName)[37], u"Biceps brachii R");
     EXPECT_EQ((*c->EfaChannelUnit)[20], u"mV");
