@@ -1,5 +1,7 @@
 /* A minimal C host: create a device, receive blocks for two seconds, print
- * the EMG level of sensor 1 and the accelerometer of sensor 1, stop, destroy. */
+ * the EMG level of sensor 1 and the accelerometer of sensor 1, stop, destroy.
+ * The EMG level is the RMS about the block's mean: the electrodes' DC offset
+ * is no muscle activity. */
 #define _POSIX_C_SOURCE 200809L
 #include "QueltoBridge.h"
 #include "Quelto_DataLayout.h"
@@ -13,10 +15,12 @@ static void QUELTO_CALL OnBlock(const Quelto_DataAvailableEventArgs_C* block, vo
     ++*blocks;
     /* EmgSamples is [sensor][sample]; the samples per row follow from the count. */
     const long n = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block->EmgSamples.count);
-    double sum = 0.0;
+    double mean = 0.0, sum = 0.0;
+    for (long i = 0; i < n; ++i) mean += block->EmgSamples.data[Quelto_DataLayout_Index(QUELTO_BUFFER_EMG, 0, i, 0, n)];
+    if (n > 0) mean /= (double)n;
     for (long i = 0; i < n; ++i) {
-        const float v = block->EmgSamples.data[Quelto_DataLayout_Index(QUELTO_BUFFER_EMG, 0, i, 0, n)];
-        sum += (double)v * v;
+        const double v = block->EmgSamples.data[Quelto_DataLayout_Index(QUELTO_BUFFER_EMG, 0, i, 0, n)] - mean;
+        sum += v * v;
     }
     /* AccelerometerSamples is [sensor][sample][axis], in g. */
     const long m = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_ACCELEROMETER, block->AccelerometerSamples.count);
@@ -27,8 +31,8 @@ static void QUELTO_CALL OnBlock(const Quelto_DataAvailableEventArgs_C* block, vo
         ay = first[1];
         az = first[2];
     }
-    printf("block %4d  scan %7d  EMG1 rms %8.1f uV (%ld samples)  ACC1 %+.2f %+.2f %+.2f g\n", *blocks,
-           block->ScanNumber, n > 0 ? sqrt(sum / (double)n) * 1e6 : 0.0, n, ax, ay, az);
+    printf("block %4d  scan %7d  EMG1 rms %8.1f uV (offset %+6.1f uV, %ld samples)  ACC1 %+.2f %+.2f %+.2f g\n",
+           *blocks, block->ScanNumber, n > 0 ? sqrt(sum / (double)n) * 1e6 : 0.0, mean * 1e6, n, ax, ay, az);
 }
 
 int main(void) {

@@ -2,7 +2,7 @@
 """Captures a few seconds from the device and saves a figure of EMG
 envelopes, accelerometer axes and foot-switch / insole events.
 
-    /usr/bin/python3 python/examples/plot_capture.py --seconds 4 --output docs/capture.png
+    /usr/bin/python3 python/examples/plot_capture.py --seconds 4 --output capture.png
 """
 import argparse
 import os
@@ -19,10 +19,13 @@ from quelto import layout  # noqa: E402
 
 
 def envelope(emg, rate, window_s=0.1):
-    """Moving RMS of each row."""
+    """Moving RMS of each row about its mean: the electrodes' DC offset is
+    no muscle activity."""
     n = max(1, int(window_s * rate))
     kernel = np.ones(n) / n
-    return np.sqrt(np.array([np.convolve(row.astype(np.float64) ** 2, kernel, mode="same") for row in emg]))
+    rows = emg.astype(np.float64)
+    rows = rows - rows.mean(axis=-1, keepdims=True)
+    return np.sqrt(np.array([np.convolve(row ** 2, kernel, mode="same") for row in rows]))
 
 
 def times(samples, duration):
@@ -90,7 +93,7 @@ def plot(data, output, sensors=(1, 2, 3, 4)):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=4.0)
-    parser.add_argument("--output", default="capture.png")
+    parser.add_argument("--output", default="capture.png", help="the figure (default: capture.png here)")
     args = parser.parse_args()
     blocks = capture(args.seconds)
     plot(quelto.concatenate(blocks), args.output)
