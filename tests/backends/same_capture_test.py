@@ -3,12 +3,13 @@
 
 Runs the tool twice: with the bridge of the native SDK's folder, then with
 the copy of the bridge in the managed SDK's folder (LD_LIBRARY_PATH), so the
-lookup beside the bridge finds the .NET assemblies. The CSV of every sample
-the listener received, the BDF header but for its start date and time, and
+lookup beside the bridge finds the .NET assemblies. The CSV files of every
+sample the listener received, the BDF header but for its start date and time, and
 the data records of the BDF file but for the annotation signal (whose time
 stamps carry each run's start) must be equal byte for byte.
 """
 import argparse
+import glob
 import os
 import subprocess
 import sys
@@ -17,14 +18,16 @@ import sys
 def capture(tool, work, name, env):
     os.makedirs(work, exist_ok=True)
     cmd = [tool, "--fast", "--seed", "7", "--duration", "3", "--period", "25", "--sensors", "1-4,30",
-           "--output", name + ".bdf", "--csv", name + ".csv", "--summary", name + ".json"]
+           "--output", name + ".bdf", "--csv", name + ".csv", "--summary", name + ".json", "--overwrite"]
     result = subprocess.run(cmd, cwd=work, env=env, capture_output=True, text=True, timeout=120)
     if result.returncode != 0:
         raise AssertionError(f"{name}: {cmd} failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
     with open(os.path.join(work, name + ".bdf"), "rb") as f:
         bdf = f.read()
-    with open(os.path.join(work, name + ".csv"), "rb") as f:
-        csv = f.read()
+    csv = []  # one file per rate group: (".emg.csv", its bytes), ...
+    for path in sorted(glob.glob(os.path.join(work, name + ".*.csv"))):
+        with open(path, "rb") as f:
+            csv.append((os.path.basename(path)[len(name):], f.read()))
     return signal_data(bdf), csv, header_without_start(bdf)
 
 
@@ -64,11 +67,12 @@ def main():
     managed_env = dict(os.environ, LD_LIBRARY_PATH=args.managed)
     native = capture(args.tool, args.work, "native", native_env)
     managed = capture(args.tool, args.work, "managed", managed_env)
-    assert len(native[1]) > 100000 and len(native[0]) > 100000, (len(native[1]), len(native[0]))
+    csv_bytes = sum(len(data) for _, data in native[1])
+    assert csv_bytes > 100000 and len(native[0]) > 100000, (csv_bytes, len(native[0]))
     assert native[1] == managed[1], "the listener's samples differ between the backends"
     assert native[0] == managed[0], "the BDF data records differ between the backends"
     assert native[2] == managed[2], "the BDF headers differ between the backends"
-    print(f"same recording from both backends: {len(native[0])} data bytes, {len(native[1])} CSV bytes")
+    print(f"same recording from both backends: {len(native[0])} data bytes, {csv_bytes} CSV bytes in {len(native[1])} files")
 
 
 if __name__ == "__main__":

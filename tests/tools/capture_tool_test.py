@@ -5,18 +5,22 @@ Captures with the tool (simulated device) and reads the file back with two
 readers independent of the EDFlib that writes it: BioSig's save2gdf
 (converted to BioSig ASCII, one text file per channel plus a header) and
 MNE, as analyses of the field read it. Compares what they read with what the
-tool's listener received (the tool's CSV holds every sample it wrote, before
-quantisation) and with its JSON summary: channel set, labels and types,
+tool's listener received (the tool's CSV files hold every sample it wrote,
+before quantisation) and with its JSON summary: channel set, labels and types,
 units, header fields, rates, duration, samples within half a step of the
 format's resolution, annotations and their durations. Also the command
 line's refusals.
 """
 import argparse
 import csv
+import glob
 import json
 import os
+import re
+import resource
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -142,11 +146,37 @@ def check_mne(path, summary, listener):
     return raw, worst
 
 
-def read_csv(path):
+def read_csv(path, summary):
+    """The wide CSV files of the name `path` (NAME.emg.csv, NAME.imu.csv, ...)
+    as label -> values, keyed as the summary labels them. Checks their form
+    on the way: a header "time [s],EMG01 [uV],...", one rate per file, the
+    time column in seconds from the start, every channel in one file."""
+    base = path[:-4] if path.lower().endswith(".csv") else path
+    by_name = {c["label"].split(" ", 1)[1]: c for c in summary["channels"]}
+    files = sorted(glob.glob(glob.escape(base) + ".*.csv"))
+    assert files, path
+    if "csv_files" in summary:
+        assert sorted(os.path.join(os.path.dirname(path), os.path.basename(f)) for f in summary["csv_files"]) == files
     out = {}
-    with open(path) as f:
-        for row in csv.DictReader(f):
-            out.setdefault(row["channel"], []).append(float(row["value"]))
+    for name in files:
+        with open(name, newline="") as f:
+            rows = list(csv.reader(f))
+        header, rows = rows[0], rows[1:]
+        assert header[0] == "time [s]", (name, header[:3])
+        rates = set()
+        for column, title in enumerate(header[1:], 1):
+            label, unit = re.fullmatch(r"(\S+) \[(.+)\]", title).groups()
+            c = by_name[label]
+            assert unit == c["unit"] and c["label"] not in out, (name, title, c["unit"])
+            rates.add(c["rate_hz"])
+            out[c["label"]] = [float(row[column]) for row in rows]
+        assert len(rates) == 1, (name, rates)
+        rate = rates.pop()
+        assert len(rows) == round(summary["duration_s"] * rate), (name, len(rows), rate)
+        assert all(len(row) == len(header) for row in rows), name
+        times = np.array([float(row[0]) for row in rows])
+        assert np.abs(times - np.arange(len(rows)) / rate).max() < 1e-6, name
+    assert sorted(out) == sorted(by_name[n]["label"] for n in by_name), sorted(set(out) ^ {c["label"] for c in summary["channels"]})
     return out
 
 
@@ -228,7 +258,7 @@ def case_capture(args):
     tool(args, "--fast", "--seed", "5", "--duration", "6", "--period", "25", "--sensors", "1-3,36",
          "--output", "cap.bdf", "--csv", "cap.csv", "--summary", "cap.json", "--start-trigger")
     summary = json.load(open(os.path.join(args.work, "cap.json")))
-    listener = read_csv(os.path.join(args.work, "cap.csv"))
+    listener = read_csv(os.path.join(args.work, "cap.csv"), summary)
     assert summary["duration_s"] == 6.0 and summary["records"] == 60
     assert summary["blocks_received"] >= 240
     channels, events, worst = check_file(args, os.path.join(args.work, "cap.bdf"), summary, listener, "bdf")
@@ -268,7 +298,7 @@ def case_edf(args):
     tool(args, "--duration", "1.2", "--period", "50", "--sensors", "7", "--format", "edf",
          "--output", "cap.edf", "--csv", "cap.csv", "--summary", "cap.json")
     summary = json.load(open(os.path.join(args.work, "cap.json")))
-    listener = read_csv(os.path.join(args.work, "cap.csv"))
+    listener = read_csv(os.path.join(args.work, "cap.csv"), summary)
     assert summary["duration_s"] == 1.2
     channels, _, worst = check_file(args, os.path.join(args.work, "cap.edf"), summary, listener, "edf")
     assert [l for l in channels if l.startswith("EMG")] == ["EMG EMG07"]
@@ -308,7 +338,7 @@ def case_enabled(args):
     expected = sensors + ["MISC SYNC", "MISC FSW1", "MISC FSW1H", "MISC FSW15"] + insole + ["MISC AN01", "MISC AN02"]
     assert sorted(labels) == sorted(expected), (sorted(set(labels) ^ set(expected)))
     summary = json.load(open(os.path.join(args.work, "on.json")))
-    check_file(args, os.path.join(args.work, "on.bdf"), summary, read_csv(os.path.join(args.work, "on.csv")), "bdf")
+    check_file(args, os.path.join(args.work, "on.bdf"), summary, read_csv(os.path.join(args.work, "on.csv"), summary), "bdf")
     # Keeping all gives every channel of every buffer the device fills.
     tool(args, *common, "--keep-all", "--output", "all.bdf", "--summary", "all.json")
     assert len(labels_of(args, "all.json")) == 36 * 14 + 1 + 2 * 5 + 2 * 26 + 32
@@ -335,7 +365,7 @@ def case_replay(args):
     assert first["annotations"] == second["annotations"], (first["annotations"], second["annotations"])
     assert [c["label"] for c in first["channels"]] == [c["label"] for c in second["channels"]]
     assert [c["rate_hz"] for c in first["channels"]] == [c["rate_hz"] for c in second["channels"]]
-    a, b = read_csv(os.path.join(args.work, "first.csv")), read_csv(os.path.join(args.work, "second.csv"))
+    a, b = read_csv(os.path.join(args.work, "first.csv"), first), read_csv(os.path.join(args.work, "second.csv"), second)
     worst = 0.0
     for c in first["channels"]:
         resolution = (c["physical_max"] - c["physical_min"]) / (2**24 - 1)
@@ -379,7 +409,7 @@ def case_options(args):
     # An explicit format takes any name; the largest seed is a seed.
     tool(args, "--fast", "--duration", "0.2", "--output", "x.txt", "--format", "csv")
     tool(args, "--fast", "--duration", "0.2", "--seed", "18446744073709551615", "--output", "b.BDF", "--sensors", "1")
-    assert os.path.getsize(os.path.join(args.work, "x.txt")) > 0 and os.path.exists(os.path.join(args.work, "b.BDF"))
+    assert os.path.getsize(os.path.join(args.work, "x.txt.emg.csv")) > 0 and os.path.exists(os.path.join(args.work, "b.BDF"))
     print("options: unknown extensions, bad seeds and lists refused")
 
 
@@ -415,13 +445,203 @@ def case_interrupt(args):
         read_biosig(args.save2gdf, early, args.work)
         print("interrupt: the first record got through before Ctrl-C; valid file")
 
+def attempt(args, *extra, preexec_fn=None):
+    return subprocess.run([args.tool, *extra], cwd=args.work, capture_output=True, text=True, timeout=60,
+                          preexec_fn=preexec_fn)
+
+
+def refused(args, *extra, reason, code=2, preexec_fn=None):
+    """A run turned down before the device starts, with `reason` said."""
+    result = attempt(args, "--fast", *extra, preexec_fn=preexec_fn)
+    assert result.returncode == code, (extra, result.returncode, result.stderr)
+    assert reason in result.stderr, (extra, result.stderr)
+    assert "device software" not in result.stderr, (extra, result.stderr)
+    return result
+
+
+def edf_sizes(path):
+    """(header bytes, record bytes) of an EDF/BDF file."""
+    with open(path, "rb") as f:
+        data = f.read(256)
+        ns = int(data[252:256])
+        counts = f.read(ns * 256)[ns * 216:ns * 224]
+    return int(data[184:192]), (3 if data[:1] == b"\xff" else 2) * sum(int(counts[8 * i:8 * i + 8]) for i in range(ns))
+
+
+def records_of(path):
+    """(records the EDF/BDF header declares, records its size holds)."""
+    header, record = edf_sizes(path)
+    with open(path, "rb") as f:
+        declared = int(f.read(256)[236:244])
+    return declared, (os.path.getsize(path) - header) / record
+
+
+def case_csv(args):
+    # The same capture as CSV alone and as CSV files beside a BDF file.
+    common = ["--fast", "--seed", "4", "--duration", "1", "--period", "25", "--sensors", "1-2"]
+    tool(args, *common, "--output", "w.csv", "--summary", "w.json")
+    tool(args, *common, "--output", "b.bdf", "--csv", "b.csv", "--summary", "b.json")
+    summary = json.load(open(os.path.join(args.work, "w.json")))
+    values = read_csv(os.path.join(args.work, "w.csv"), summary)
+    groups = {"emg": r"EMG\d\d", "sync": r"SYNC", "imu": r"(ORI|ACC|GYR|MAG)\d\d[WXYZ]", "footswitch": r"FSW\d.?",
+              "insole": r"INS\dP[A-P]", "insole-imu": r"INS\d(ORI|ACC|GYR)[WXYZ]", "analog": r"AN\d\d"}
+    assert sorted(summary["csv_files"]) == sorted(f"w.{g}.csv" for g in groups), summary["csv_files"]
+    assert not os.path.exists(os.path.join(args.work, "w.csv"))
+    for group, pattern in groups.items():
+        name = os.path.join(args.work, f"w.{group}.csv")
+        with open(name) as f:
+            titles = f.readline().rstrip("\n").split(",")[1:]
+        assert titles and all(re.fullmatch(pattern + r" \[.+\]", t) for t in titles), (group, titles[:4])
+        # A reader of numbers takes it as it is.
+        table = np.loadtxt(name, delimiter=",", skiprows=1, ndmin=2)
+        assert table.shape[1] == len(titles) + 1, (group, table.shape)
+    # Rows, not one line per value: 36 EMG columns would have been 36 lines.
+    assert values["EMG EMG01"] and len(values) == len(summary["channels"])
+    for group in groups:
+        with open(os.path.join(args.work, f"w.{group}.csv"), "rb") as a, \
+                open(os.path.join(args.work, f"b.{group}.csv"), "rb") as b:
+            assert a.read() == b.read(), group
+    # --overwrite replaces the whole set: no file of the earlier groups stays.
+    tool(args, *common, "--insoles", "none", "--overwrite", "--output", "w.csv", "--summary", "w.json")
+    summary = json.load(open(os.path.join(args.work, "w.json")))
+    read_csv(os.path.join(args.work, "w.csv"), summary)
+    assert not glob.glob(os.path.join(args.work, "w.insole*.csv"))
+    print(f"csv: {len(groups)} files, {len(values)} columns")
+
+
+def case_outputs(args):
+    work = args.work
+    tool(args, "--fast", "--seed", "1", "--duration", "1", "--sensors", "1", "--output", "r.bdf")
+    with open(os.path.join(work, "r.bdf"), "rb") as f:
+        recording = f.read()
+    # Never replaced silently; nothing else is written either.
+    refused(args, "--duration", "0.2", "--output", "r.bdf", "--summary", "n.json", reason="r.bdf exists; give --overwrite")
+    with open(os.path.join(work, "r.bdf"), "rb") as f:
+        assert f.read() == recording
+    assert not os.path.exists(os.path.join(work, "n.json"))
+    tool(args, "--fast", "--duration", "0.3", "--sensors", "1", "--output", "r.bdf", "--summary", "r.json", "--overwrite")
+    assert records_of(os.path.join(work, "r.bdf")) == (3, 3.0)
+    refused(args, "--output", "n.bdf", "--summary", "r.json", reason="r.json exists")
+    open(os.path.join(work, "c.imu.csv"), "w").close()
+    refused(args, "--output", "n.bdf", "--csv", "c.csv", reason="c.imu.csv exists")
+    # The operating system's reason.
+    for option in ("--output", "--csv", "--summary"):
+        names = {"--output": "missing/x.bdf", "--csv": "missing/x.csv", "--summary": "missing/x.json"}
+        extra = [option, names[option]] if option == "--output" else ["--output", "n.bdf", option, names[option]]
+        refused(args, *extra, reason=f"{option}: cannot create missing/x.")
+        refused(args, *extra, reason="No such file or directory")
+    locked = os.path.join(work, "locked")
+    os.mkdir(locked, 0o555)
+    os.chmod(locked, 0o555)
+    as_user = None
+    if os.geteuid() == 0:
+        # Root writes anywhere: the tool runs as nobody.
+        os.chmod(work, 0o777)
+        def as_user():
+            os.setgid(65534)
+            os.setuid(65534)
+    refused(args, "--output", "locked/x.bdf", reason="Permission denied", preexec_fn=as_user)
+    refused(args, "--output", "n.bdf", "--summary", "locked/s.json", reason="Permission denied", preexec_fn=as_user)
+    # One file named twice, however it is spelt.
+    refused(args, "--output", "s.bdf", "--summary", "s.bdf", reason="both name")
+    refused(args, "--output", "s.bdf", "--summary", os.path.join(work, "s.bdf"), reason="both name")
+    refused(args, "--output", "w.csv", "--csv", "./w.csv", reason="both name")
+    refused(args, "--output", "w.csv", "--summary", "w.emg.csv", reason="both name")
+    refused(args, "--output", "r.bdf", "--replay", "r.bdf", "--overwrite", reason="the --replay file")
+    # Files that would block an open() are refused at once, never opened.
+    os.mkfifo(os.path.join(work, "pipe"))
+    refused(args, "--output", "pipe", "--format", "bdf", "--overwrite", reason="not a regular file")
+    refused(args, "--output", "n.bdf", "--replay", "pipe", reason="not a regular file")
+    refused(args, "--output", os.devnull, "--format", "bdf", "--overwrite", reason="not a regular file")
+    refused(args, "--duration", "nan", "--output", "n.bdf", reason="--duration", code=105)
+    left = sorted(os.listdir(work))
+    assert left == ["c.imu.csv", "locked", "pipe", "r.bdf", "r.json"], left
+    print("outputs: existing, unmakeable, doubly named and special files refused with the reason")
+
+
+def case_replay_count(args):
+    tool(args, "--fast", "--seed", "2", "--duration", "5", "--sensors", "1", "--output", "five.bdf")
+    # A replay takes the recording once: 50 records, from 50 blocks, every time.
+    for run in range(4):
+        out = tool(args, "--fast", "--replay", "five.bdf", "--output", f"r{run}.bdf", "--summary", f"r{run}.json").stdout
+        summary = json.load(open(os.path.join(args.work, f"r{run}.json")))
+        assert (summary["records"], summary["blocks_received"]) == (50, 50), (run, summary["records"], summary["blocks_received"])
+        assert " 50 blocks" in out and records_of(os.path.join(args.work, f"r{run}.bdf")) == (50, 50.0), out
+    for extra, records, blocks in ((["--period", "10"], 50, 500), (["--duration", "2"], 20, 20),
+                                   (["--duration", "60"], 50, 50)):
+        result = tool(args, "--fast", "--replay", "five.bdf", *extra, "--output", "x.bdf", "--summary", "x.json",
+                      "--overwrite")
+        summary = json.load(open(os.path.join(args.work, "x.json")))
+        assert (summary["records"], summary["blocks_received"]) == (records, blocks), (extra, summary["records"])
+        if "60" in extra:
+            assert "five.bdf holds 5.0 s" in result.stderr, result.stderr
+    # Anything else is refused with what replay takes.
+    with open(os.path.join(args.work, "text.bdf"), "w") as f:
+        f.write("not a recording\n" * 40)
+    for name in ("x.json", "text.bdf"):
+        refused(args, "--replay", name, "--output", "n.bdf", reason="replay accepts EDF+ and BDF+ recordings made by quelto-capture")
+    print("replay: 50 records from 50 blocks, four times; other files refused")
+
+
+def limited(size):
+    """Runs the tool with files limited to `size` bytes, as on a full disk."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+    return apply
+
+
+def case_write_failure(args):
+    work = args.work
+
+    def failed(size, *extra, reason):
+        result = attempt(args, "--fast", "--seed", "3", *extra, preexec_fn=limited(size))
+        assert result.returncode == 1 and reason in result.stderr, (extra, result.returncode, result.stderr)
+        return result.stderr
+
+    # A BDF file cut at its last complete record, its header saying so; the
+    # summary is not written and nothing temporary stays.
+    sensor = ["--duration", "3", "--sensors", "1", "--analog", "none", "--insoles", "none", "--start-trigger"]
+    err = failed(40960, *sensor, "--output", "cut.bdf", "--summary", "cut.json",
+                 reason="cannot write cut.bdf: File too large; kept the first")
+    declared, held = records_of(os.path.join(work, "cut.bdf"))
+    header, record = edf_sizes(os.path.join(work, "cut.bdf"))
+    assert declared == held == (40960 - header) // record and declared > 0, (declared, held, err)
+    channels, events = read_biosig(args.save2gdf, os.path.join(work, "cut.bdf"), work)
+    assert all(c["count"] == declared * c["rate"] / 10 for c in channels.values())
+    assert [e["Description"] for e in events] == ["StartTrigger"], events
+    replay = tool(args, "--fast", "--replay", "cut.bdf", "--output", "again.bdf", "--summary", "again.json")
+    assert json.load(open(os.path.join(work, "again.json")))["records"] == declared, replay.stdout
+    # A BDF file and CSV files keep the same records, every line whole.
+    err = failed(100000, "--duration", "3", "--sensors", "1-4", "--output", "both.bdf", "--csv", "both.csv",
+                 reason="File too large; kept the first")
+    kept = int(re.search(r"\((\d+) complete record", err).group(1))
+    assert records_of(os.path.join(work, "both.bdf")) == (kept, kept), err
+    for name in glob.glob(os.path.join(work, "both.*.csv")):
+        with open(name) as f:
+            text = f.read()
+        lines = text.split("\n")
+        assert text.endswith("\n") and len({line.count(",") for line in lines[:-1]}) == 1, name
+        rate = round(1 / float(lines[2].split(",")[0]))
+        assert len(lines) - 2 == kept * rate // 10, (name, len(lines), kept, rate)
+    # Not even one record: no file at all.
+    failed(4000, "--duration", "1", "--output", "none.bdf", "--csv", "none.csv", reason="no file kept")
+    assert not glob.glob(os.path.join(work, "none.*")), os.listdir(work)
+    # The summary alone does not fit: it is not written, the data files are.
+    failed(8192, "--duration", "0.1", "--sensors", "none", "--analog", "none", "--footswitches", "none",
+           "--output", "small.csv", "--summary", "small.json", reason="cannot write small.json: File too large")
+    assert glob.glob(os.path.join(work, "small.*.csv")) and not os.path.exists(os.path.join(work, "small.json"))
+    assert not [n for n in os.listdir(work) if n.startswith(".")], os.listdir(work)
+    print(f"write failure: {declared} of 30 records kept, files valid, no partial summary")
+
 
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--save2gdf", required=True)
     p.add_argument("--work", required=True)
-    p.add_argument("--case", required=True, choices=["capture", "edf", "enabled", "replay", "interrupt", "options"])
+    p.add_argument("--case", required=True, choices=["capture", "edf", "enabled", "replay", "interrupt", "options", "csv",
+                                                      "outputs", "replay_count", "write_failure"])
     args = p.parse_args()
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)

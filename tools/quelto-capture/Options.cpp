@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <charconv>
 #include <stdexcept>
 
@@ -90,7 +91,8 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
                  "Ctrl-C stops early and still leaves a valid file of the complete 100 ms records."};
     app.set_version_flag("--version", "quelto-capture 1.0");
     std::string sensors = "all", analog = "all", insoles = "all", footSwitches = "all", format, seed;
-    app.add_option("-d,--duration", o.duration_s, "Seconds of data to record (rounded up to 0.1 s)")
+    auto* duration = app.add_option("-d,--duration", o.duration_s,
+                                    "Seconds of data to record (rounded up to 0.1 s; a replay: the recording's length)")
         ->check(CLI::Range(0.1, 86400.0))
         ->capture_default_str();
     app.add_option("-p,--period", o.period_ms, "Block period in ms")
@@ -105,16 +107,19 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     app.add_flag("--keep-all", o.keepAll,
                  "Also write the selected channels that the device has switched off (flat zeros)");
     app.add_option("-c,--config", o.config, "Configuration file to load and send to the device")->check(CLI::ExistingFile);
-    app.add_option("-o,--output", o.output, "Output file")->capture_default_str();
+    app.add_option("-o,--output", o.output, "Output file; NAME.csv writes NAME.emg.csv, NAME.imu.csv, ... (one per rate)")
+        ->capture_default_str();
     app.add_option("-f,--format", format, "bdf (24-bit), edf (16-bit) or csv; default: from the output's extension")
         ->check(CLI::IsMember({"bdf", "edf", "csv"}));
-    app.add_option("--csv", o.csv, "Also write every sample to this CSV file");
+    app.add_option("--csv", o.csv, "Also write every sample to CSV files: NAME.csv gives NAME.emg.csv, NAME.imu.csv, ...");
+    app.add_flag("--overwrite", o.overwrite, "Replace output files that exist (otherwise they are refused)");
     app.add_option("--summary", o.summary, "Write a JSON summary (channels, rates, counts) to this file");
     app.add_flag("--start-trigger", o.startTrigger, "Send an internal start trigger when capture starts");
     app.add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
     auto* sim = app.add_option_group("Simulated device", "Settings of the simulated SDK (environment QUELTO_SIM_*)");
     sim->add_option("--seed", seed, "Seed of the synthetic signals (0 to 2^64 - 1)")->check(CheckSeed, "SEED");
-    sim->add_option("--replay", o.replay, "Replay this EDF+/BDF+ recording as the device's data")->check(CLI::ExistingFile);
+    sim->add_option("--replay", o.replay, "Replay this EDF+/BDF+ recording made by quelto-capture as the device's data")
+        ->check(CLI::ExistingFile);
     sim->add_flag("--fast", o.fast, "Blocks as fast as they are taken instead of in real time");
     try {
         app.parse(argc, argv);
@@ -134,6 +139,11 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         return app.exit(CLI::ValidationError(list, e.what()));
     }
     if (!seed.empty()) o.seed = std::stoull(seed);
+    // NaN passes the range check.
+    if (!std::isfinite(o.duration_s)) {
+        return app.exit(CLI::ValidationError("--duration", "must be a number of seconds from 0.1 to 86400"));
+    }
+    o.durationGiven = duration->count() > 0;
     if (format.empty()) {
         const auto known = FormatOf(o.output);
         if (!known) {

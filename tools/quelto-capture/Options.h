@@ -11,6 +11,7 @@ enum class Format { Bdf, Edf, Csv };
 
 struct Options {
     double duration_s = 10.0;
+    bool durationGiven = false;  // a replay otherwise takes the recording's length
     int period_ms = 100;
     std::array<bool, 36> sensors{};      // element s: sensor s + 1 is written
     std::array<bool, 32> analog{};       // analog channels
@@ -20,8 +21,9 @@ struct Options {
     std::string config;              // configuration file to load and apply
     std::string output = "capture.bdf";
     Format format = Format::Bdf;
-    std::string csv;      // extra CSV next to an EDF/BDF file
+    std::string csv;      // extra CSV files next to an EDF/BDF file
     std::string summary;  // JSON summary
+    bool overwrite = false;  // replace output files that exist
     std::optional<unsigned long long> seed;
     std::string replay;  // simulated SDK: recording to replay
     bool fast = false;   // simulated SDK: blocks as fast as they are taken

@@ -1,9 +1,15 @@
 #include "Recorder.h"
 
+#include "CsvWriter.h"
+#include "Files.h"
+
 #include <edflib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -99,22 +105,6 @@ const char* Prefilter(Quelto_Buffer buffer) {
     return buffer == QUELTO_BUFFER_EMG ? "HP:20Hz LP:450Hz" : "";
 }
 
-std::set<std::string> RecordedLabels(const std::string& path) {
-    auto header = std::make_unique<edf_hdr_struct>();  // large
-    if (edfopen_file_readonly(path.c_str(), header.get(), EDFLIB_DO_NOT_READ_ANNOTATIONS) != 0) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::set<std::string> labels;
-    for (int s = 0; s < header->edfsignals; ++s) {
-        std::string label = header->signalparam[s].label;
-        while (!label.empty() && label.back() == ' ') label.pop_back();
-        const size_t space = label.find(' ');
-        labels.insert(space == std::string::npos ? label : label.substr(space + 1));
-    }
-    edfclose_file(header->handle);
-    return labels;
-}
-
 int Quantise(double value, double pmin, double pmax, int dmin, int dmax) {
     // Readers take value = pmin + (digital - dmin) * step.
     const double step = (pmax - pmin) / (static_cast<double>(dmax) - dmin);
@@ -184,16 +174,22 @@ Recorder::~Recorder() {
 }
 
 void Recorder::Add(Quelto_DataAvailableEventArgs block) {
-    if (closed_) return;
+    if (closed_ || !failure_.empty()) return;
     pending_.push_back(std::move(block));
     if (static_cast<int>(pending_.size()) < blocksPerRecord_) return;
-    if (channels_.empty()) Open();
-    for (const auto& b : pending_) NoteEvents(b);
-    WriteRecord();
+    try {
+        if (!opened_) Open();
+        for (const auto& b : pending_) NoteEvents(b);
+        WriteRecord();
+    } catch (const std::exception& e) {
+        failure_ = e.what();
+        throw;
+    }
     pending_.clear();
 }
 
 void Recorder::Open() {
+    opened_ = true;
     if (channels_.empty()) {
         ChannelSet set = SelectChannels(options_, pending_, transducers_, recorded_);
         channels_ = std::move(set.channels);
@@ -202,16 +198,27 @@ void Recorder::Open() {
     if (channels_.empty()) throw std::runtime_error("the device sends no data for the selected sensors");
     if (channels_.size() >= EDFLIB_MAXSIGNALS) throw std::runtime_error("too many channels for one EDF file");
     size_t widest = 0;
-    for (const auto& ch : channels_) widest = std::max(widest, static_cast<size_t>(ch.perRecord));
-    buffer_.resize(widest);
+    values_.clear();
+    for (const auto& ch : channels_) {
+        widest = std::max(widest, static_cast<size_t>(ch.perRecord));
+        values_.emplace_back(static_cast<size_t>(ch.perRecord));
+    }
     digital_.resize(widest);
 
     const bool edf = options_.format != Format::Csv;
     if (edf) {
         const bool bdf = options_.format == Format::Bdf;
+        // Made here (never over a file that appeared since the check), then
+        // opened again by EDFlib.
+        ::close(CreateOutput(options_.output, options_.overwrite));
+        edfCreated_ = true;
+        errno = 0;
         edf_ = edfopen_file_writeonly(options_.output.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS,
                                       static_cast<int>(channels_.size()));
-        if (edf_ < 0) throw std::runtime_error("cannot create " + options_.output + " (EDFlib error " + std::to_string(edf_) + ")");
+        if (edf_ < 0) {
+            throw std::runtime_error("cannot create " + options_.output + ": " +
+                                     (errno ? Reason(errno) : "EDFlib error " + std::to_string(edf_)));
+        }
         const int digitalMax = bdf ? 8388607 : 32767, digitalMin = bdf ? -8388608 : -32768;
         bool ok = edf_set_datarecord_duration(edf_, RecordDuration_ms * 100) == 0;  // units of 10 us
         for (size_t i = 0; i < channels_.size() && ok; ++i) {
@@ -234,9 +241,8 @@ void Recorder::Open() {
     }
     const std::string csvPath = options_.format == Format::Csv ? options_.output : options_.csv;
     if (!csvPath.empty()) {
-        csv_ = std::fopen(csvPath.c_str(), "w");
-        if (!csv_) throw std::runtime_error("cannot create " + csvPath);
-        std::fputs("channel,unit,rate_hz,sample,time_s,value\n", csv_);
+        csv_ = std::make_unique<CsvWriter>(csvPath, options_.overwrite);
+        csv_->Open(channels_);
     }
 }
 
@@ -290,59 +296,107 @@ void Recorder::WriteRecord() {
     for (size_t i = 0; i < channels_.size(); ++i) {
         const Channel& ch = channels_[i];
         const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
+        std::vector<double>& values = values_[i];
         int n = 0;
         for (const auto& block : pending_) {
             const auto& data = BufferOf(block, ch.buffer);
             const long samples = Quelto_DataLayout_SamplesPerBlock(ch.buffer, data.size());
             if (samples < 0 || n + samples > ch.perRecord) break;
             for (long s = 0; s < samples; ++s) {
-                buffer_[n++] = data[Quelto_DataLayout_Index(ch.buffer, ch.row, s, ch.component, samples)] * layout.scale;
+                values[n++] = data[Quelto_DataLayout_Index(ch.buffer, ch.row, s, ch.component, samples)] * layout.scale;
             }
         }
         if (n != ch.perRecord) {
             throw std::runtime_error("the rate of " + ch.label + " changed during the capture");
         }
-        if (edf_ >= 0) {
-            // Rounded here: EDFlib's own conversion truncates.
-            const bool bdf = options_.format == Format::Bdf;
-            const int dmax = bdf ? 8388607 : 32767, dmin = bdf ? -8388608 : -32768;
-            for (int s = 0; s < n; ++s) digital_[s] = Quantise(buffer_[s], layout.minimum, layout.maximum, dmin, dmax);
-            if (edfwrite_digital_samples(edf_, digital_.data()) != 0) {
-                throw std::runtime_error("cannot write to " + options_.output);
+    }
+    if (edf_ >= 0) {
+        // Rounded here: EDFlib's own conversion truncates.
+        const bool bdf = options_.format == Format::Bdf;
+        const int dmax = bdf ? 8388607 : 32767, dmin = bdf ? -8388608 : -32768;
+        for (size_t i = 0; i < channels_.size(); ++i) {
+            const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(channels_[i].buffer);
+            for (int s = 0; s < channels_[i].perRecord; ++s) {
+                digital_[s] = Quantise(values_[i][s], layout.minimum, layout.maximum, dmin, dmax);
             }
-        }
-        if (csv_) {
-            const int64_t first = records_ * ch.perRecord;
-            const int rate = ch.RateHz();
-            for (int s = 0; s < n; ++s) {
-                std::fprintf(csv_, "%s,%s,%d,%lld,%.6f,%.9g\n", ch.label.c_str(), layout.unit, rate,
-                             static_cast<long long>(first + s), static_cast<double>(first + s) / rate, buffer_[s]);
+            // EDFlib does not report a failed write of its buffered stream;
+            // errno does.
+            errno = 0;
+            const int status = edfwrite_digital_samples(edf_, digital_.data());
+            const int error = errno;
+            if (status != 0 || error == ENOSPC || error == EFBIG || error == EDQUOT || error == EIO) {
+                throw std::runtime_error("cannot write " + options_.output + ": " +
+                                         (error ? Reason(error) : std::string("EDFlib error")));
             }
         }
     }
+    if (csv_) csv_->Write(values_, records_);
     ++records_;
+}
+
+void Recorder::WriteAnnotations(int64_t records) {
+    const double end_s = records * RecordDuration_ms / 1000.0;
+    for (const Annotation& a : annotations_) {
+        if (a.onset_s < end_s) {
+            const long long duration = a.duration_s < 0 ? -1 : std::llround(a.duration_s * 10000.0);
+            edfwrite_annotation_utf8(edf_, std::llround(a.onset_s * 10000.0), duration, a.text.c_str());
+        }
+    }
 }
 
 void Recorder::Close() {
     if (closed_) return;
     closed_ = true;
     pending_.clear();
-    if (edf_ >= 0) {
-        for (const Annotation& a : annotations_) {
-            if (a.onset_s < Duration_s()) {
-                const long long duration = a.duration_s < 0 ? -1 : std::llround(a.duration_s * 10000.0);
-                edfwrite_annotation_utf8(edf_, std::llround(a.onset_s * 10000.0), duration, a.text.c_str());
+    if (failure_.empty()) {
+        try {
+            if (edf_ >= 0) {
+                WriteAnnotations(records_);
+                const int handle = edf_;
+                edf_ = -1;
+                errno = 0;
+                const int status = edfclose_file(handle);
+                const int error = errno;
+                // The size on disk tells whether every byte got there.
+                const EdfRecords written = EdfRecordsOf(options_.output);
+                if (status != 0 || !written.exact || written.declared != records_) {
+                    throw std::runtime_error("cannot write " + options_.output + ": " +
+                                             (error ? Reason(error) : std::string("the file is incomplete")));
+                }
             }
+            if (csv_) csv_->Close();
+            return;
+        } catch (const std::exception& e) {
+            failure_ = e.what();
         }
-        const int handle = edf_;
-        edf_ = -1;
-        if (edfclose_file(handle) != 0) throw std::runtime_error("cannot finish " + options_.output);
     }
-    if (csv_) {
-        std::FILE* f = csv_;
-        csv_ = nullptr;
-        if (std::fclose(f) != 0) throw std::runtime_error("cannot finish the CSV file");
+    Salvage();
+    char kept[96] = "; no file kept";
+    if (records_ > 0) {
+        std::snprintf(kept, sizeof kept, "; kept the first %.1f s (%lld complete record%s)", Duration_s(),
+                      static_cast<long long>(records_), records_ == 1 ? "" : "s");
     }
+    throw std::runtime_error(failure_ + kept);
 }
+
+void Recorder::Salvage() {
+    // What reached the disk: EDFlib's stream flushed, then each file's
+    // complete records; all files keep the records they all have.
+    std::fflush(nullptr);
+    int64_t kept = records_;
+    if (edfCreated_) kept = std::min(kept, EdfRecordsOf(options_.output).complete);
+    if (csv_) kept = std::min(kept, csv_->CompleteRecords());
+    kept = std::max<int64_t>(0, kept);
+    if (edf_ >= 0) {
+        WriteAnnotations(kept);
+        edfclose_file(edf_);
+        edf_ = -1;
+    }
+    records_ = kept;
+    if (csv_) csv_->Trim(kept);
+    if (edfCreated_) TrimEdf(options_.output, kept);
+}
+
+std::vector<std::string> Recorder::CsvFiles() const { return csv_ ? csv_->Paths() : std::vector<std::string>{}; }
 
 }  // namespace Capture

@@ -13,7 +13,7 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,12 +61,11 @@ struct ChannelSet {
 ChannelSet SelectChannels(const Options& options, const std::vector<Quelto_DataAvailableEventArgs>& firstRecord,
                           const Transducers& transducers, const std::set<std::string>& recorded);
 
-// Layout labels of the channels of an EDF+/BDF+ recording; throws
-// std::runtime_error when it cannot be read.
-std::set<std::string> RecordedLabels(const std::string& path);
 // Digital value of a physical one for a channel of [pmin, pmax] on
 // [dmin, dmax], rounded to the nearest step, as readers invert it.
 int Quantise(double value, double pmin, double pmax, int dmin, int dmax);
+
+class CsvWriter;
 
 class Recorder {
 public:
@@ -77,7 +76,8 @@ public:
 
     // Takes the next block. Files are opened when the first record is
     // complete (its buffer sizes give the channels and rates). Throws
-    // std::runtime_error on a write failure or when the layout changes.
+    // std::runtime_error on a write failure or when the layout changes;
+    // Close then keeps what is complete.
     void Add(Quelto_DataAvailableEventArgs block);
     // Wall-clock time of the first sample (ns since the Unix epoch), written
     // as the file's start with 100 us precision. Call before the first
@@ -85,7 +85,12 @@ public:
     void SetStart(int64_t unixNs) { startUnixNs_ = unixNs; }
     int64_t StartUnixNs() const { return startUnixNs_; }
     // Writes what remains (a partial record is dropped) and closes the files.
+    // After a write failure (here or in Add) each file is cut to the records
+    // complete in all of them, or removed when there are none, and this
+    // throws std::runtime_error saying so.
     void Close();
+    // The CSV files written, in group order.
+    std::vector<std::string> CsvFiles() const;
 
     int64_t Records() const { return records_; }
     double Duration_s() const { return records_ * RecordDuration_ms / 1000.0; }
@@ -108,6 +113,8 @@ private:
     void Open();
     bool SetEdfStart();
     void WriteRecord();
+    void WriteAnnotations(int64_t records);  // those within the first `records` records
+    void Salvage();
     void NoteEvents(const Quelto_DataAvailableEventArgs& block);
 
     const Options& options_;
@@ -119,9 +126,12 @@ private:
     int64_t records_ = 0;
     int64_t startUnixNs_ = 0;
     int edf_ = -1;
-    std::FILE* csv_ = nullptr;
+    bool edfCreated_ = false;
+    std::unique_ptr<CsvWriter> csv_;
+    bool opened_ = false;
     bool closed_ = false;
-    std::vector<double> buffer_;
+    std::string failure_;  // the first write failure
+    std::vector<std::vector<double>> values_;  // [channel][sample] of the record being written
     std::vector<int> digital_;
     Transducers transducers_{{{true, true, true, true}, {true, true, true, true}}};
     std::set<std::string> recorded_;

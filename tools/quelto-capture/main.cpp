@@ -3,6 +3,7 @@
 // Built on the C++ facade, which starts capture with any block period (the
 // C API always uses 100 ms). Blocks arrive on the facade's worker thread;
 // the listener only queues them, and this thread writes the files.
+#include "Files.h"
 #include "Options.h"
 #include "Recorder.h"
 
@@ -23,7 +24,6 @@
 #include <ctime>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -42,6 +42,7 @@ struct Inbox {
     std::deque<Quelto_DataAvailableEventArgs> blocks;
     Clock::time_point start;
     std::chrono::microseconds period{100000};
+    int64_t wanted = 0;  // blocks past these are not taken (nor counted)
     int64_t received = 0;
     int64_t samples = 0;
     double worstDelay_ms = 0;
@@ -65,6 +66,7 @@ void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, const Quelto_Block
     const int64_t emg = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block.EmgSamples.size());
     const int64_t scanStep = emg > 0 ? emg : static_cast<int64_t>(block.SyncSamples.size());
     std::lock_guard lock(in.mutex);
+    if (in.received >= in.wanted) return;
     // How late the block is against the device's real-time schedule.
     const auto due = in.start + in.period * (in.received + 1);
     in.worstDelay_ms = std::max(in.worstDelay_ms, std::chrono::duration<double, std::milli>(now - due).count());
@@ -131,7 +133,7 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
         annotations.push_back(entry);
     }
     const char* format = o.format == Capture::Format::Bdf ? "bdf" : o.format == Capture::Format::Edf ? "edf" : "csv";
-    const nlohmann::json summary = {{"output", o.output}, {"format", format}, {"period_ms", o.period_ms},
+    nlohmann::json summary = {{"output", o.output}, {"format", format}, {"period_ms", o.period_ms},
                                     {"record_duration_s", Capture::RecordDuration_ms / 1000.0},
                                     {"records", r.Records()}, {"duration_s", r.Duration_s()},
                                     {"blocks_received", p.blocks}, {"lost_packets", p.lost},
@@ -142,10 +144,15 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
                                     {"max_arrival_deviation_ms", p.worstArrivalDeviation_ms},
                                     {"interrupted", interrupted},
                                     {"channels", channels}, {"annotations", annotations}};
-    std::ofstream(o.summary) << summary.dump(2) << '\n';
+    if (!r.CsvFiles().empty()) summary["csv_files"] = r.CsvFiles();
+    Capture::WriteAtomically(o.summary, summary.dump(2) + '\n', o.overwrite);
 }
 
 int Run(const Capture::Options& o) {
+    // Files are checked before the device starts.
+    Capture::CheckOutputs(o);
+    Capture::Recording recording;
+    if (!o.replay.empty()) recording = Capture::ReadRecording(o.replay);
     // Settings of the simulated SDK, read when the device is made.
     if (o.seed) setenv("QUELTO_SIM_SEED", std::to_string(*o.seed).c_str(), 1);
     if (o.fast) setenv("QUELTO_SIM_MODE", "fast", 1);
@@ -164,7 +171,7 @@ int Run(const Capture::Options& o) {
     Inbox inbox;
     inbox.period = std::chrono::milliseconds(o.period_ms);
     Capture::Recorder recorder(o);
-    if (!o.replay.empty()) recorder.SetRecorded(Capture::RecordedLabels(o.replay));
+    if (!o.replay.empty()) recorder.SetRecorded(recording.labels);
     const bool tty = isatty(STDERR_FILENO) != 0;
     Progress progress{};
     bool interrupted = false, stalled = false;
@@ -188,14 +195,24 @@ int Run(const Capture::Options& o) {
             std::fprintf(stderr, "quelto-capture: device software %d.%d.%d.%d, %d ms blocks, writing %s\n", v.Major,
                          v.Minor, v.Build, v.Revision, o.period_ms, o.output.c_str());
         }
-        const int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
+        int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
+        if (!o.replay.empty() && (!o.durationGiven || records > recording.records)) {
+            // A replay takes the recording once.
+            if (o.durationGiven && !o.quiet) {
+                std::fprintf(stderr, "quelto-capture: %s holds %.1f s; replaying that\n", o.replay.c_str(),
+                             recording.duration_s);
+            }
+            records = recording.records;
+        }
         const int64_t wanted = records * recorder.BlocksPerRecord();
+        inbox.wanted = wanted;
         device.AddBlockListener(&OnBlock, &inbox);
         inbox.start = Clock::now();
         device.StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(Capture::PeriodNumber(o.period_ms)));
         if (o.startTrigger) device.GenerateInternalStartTrigger();
 
         int64_t taken = 0;
+        bool writeFailed = false;
         auto lastShown = Clock::now(), lastBlock = Clock::now();
         while (taken < wanted) {
             std::deque<Quelto_DataAvailableEventArgs> batch;
@@ -218,10 +235,15 @@ int Run(const Capture::Options& o) {
                 recorder.SetStart(progress.firstArrivalRealtimeNs - int64_t{o.period_ms} * 1000000);
             }
             for (auto& block : batch) {
-                if (taken == wanted) break;
-                recorder.Add(std::move(block));
+                if (taken == wanted || writeFailed) break;
+                try {
+                    recorder.Add(std::move(block));
+                } catch (const std::exception&) {
+                    writeFailed = true;  // Close says what and what is kept
+                }
                 ++taken;
             }
+            if (writeFailed) break;
             progress.elapsed_s = std::chrono::duration<double>(now - inbox.start).count();
             progress.data_s = static_cast<double>(taken) * o.period_ms / 1000.0;
             if (g_interrupted) {
@@ -278,6 +300,9 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     try {
         return Run(options);
+    } catch (const Capture::Refused& e) {
+        std::fprintf(stderr, "quelto-capture: %s\n", e.what());
+        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quelto-capture: %s\n", e.what());
         return 1;
