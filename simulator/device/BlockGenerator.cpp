@@ -134,6 +134,39 @@ Pose PoseOf(double pitch_deg, double heading_deg, double forwardAcc_g) {
     return p;
 }
 
+// A foot's rotation: heading (yaw) about z, then pitch about x, then roll
+// about y, angles in degrees, with their rates in deg/s. Gives the
+// orientation, gravity seen from the foot plus a forward acceleration, and
+// the angular rate in the foot's own frame (what a gyroscope on it reads).
+struct FootPose {
+    float q[4];
+    float acc[3];
+    float gyro[3];
+};
+FootPose FootPoseOf(double pitch_deg, double roll_deg, double yaw_deg, double pitchRate, double rollRate,
+                    double yawRate, double forwardAcc_g) {
+    const double th = pitch_deg * DegToRad, ph = roll_deg * DegToRad, ps = yaw_deg * DegToRad;
+    // q = q_z(yaw) * q_x(pitch) * q_y(roll)
+    const double cz = std::cos(ps / 2), sz = std::sin(ps / 2), cx = std::cos(th / 2), sx = std::sin(th / 2),
+                 cy = std::cos(ph / 2), sy = std::sin(ph / 2);
+    FootPose f{};
+    f.q[0] = static_cast<float>(cz * cx * cy - sz * sx * sy);
+    f.q[1] = static_cast<float>(cz * sx * cy - sz * cx * sy);
+    f.q[2] = static_cast<float>(cz * cx * sy + sz * sx * cy);
+    f.q[3] = static_cast<float>(sz * cx * cy + cz * sx * sy);
+    const double ct = std::cos(th), st = std::sin(th), cr = std::cos(ph), sr = std::sin(ph);
+    // Gravity reaction (+1 g up) in the foot frame: R_y(roll)^T R_x(pitch)^T z.
+    f.acc[0] = static_cast<float>(forwardAcc_g - sr * ct);
+    f.acc[1] = static_cast<float>(st);
+    f.acc[2] = static_cast<float>(cr * ct);
+    // Body rates: roll rate about y, pitch rate about the x axis before the
+    // roll, yaw rate about the world's z axis.
+    f.gyro[0] = static_cast<float>(cr * pitchRate - sr * ct * yawRate);
+    f.gyro[1] = static_cast<float>(rollRate + st * yawRate);
+    f.gyro[2] = static_cast<float>(sr * pitchRate + cr * ct * yawRate);
+    return f;
+}
+
 template <int Rank>
 Runtime::ArrayRef<float, Rank> Zeroed(auto... extents) {
     auto a = Runtime::NewArray<float>(extents...);
@@ -444,17 +477,26 @@ void BlockGenerator::FillInsoles(D::DataAvailableEventArgs& e, int64_t first, in
     e.InsoleGyroscopeSamples = Zeroed<3>(Insoles, countImu, 3);
     for (int ins = 0; ins < Insoles; ++ins) {
         if (!plan_.insoleOn[ins]) continue;
+        // The foot pitches through the stride (25 deg), rolls in and out
+        // (inverted at heel strike, everted in stance, 6 deg) and turns a
+        // little about its toe-out angle (7 +- 4 deg); the right foot mirrors
+        // the left.
+        const double side = ins == 0 ? 1.0 : -1.0;
         for (int n = 0; n < countImu; ++n) {
             const double t = static_cast<double>(firstImu + n) / plan_.insoleImuRateHz;
             const double arg = 2 * Pi * gait_.Phase(ins, t);
-            const double w = 2 * Pi * gait_.Rate(ins, t);
-            const double pitch = 25.0 * std::sin(arg);
-            const Pose pose = PoseOf(pitch, 0.0, 0.2 * std::sin(2 * arg));
-            std::copy_n(pose.q, 4, &(*e.InsoleImuSamples)(ins, n, 0));
+            // Both feet's phases advance at the rate of the stride under way
+            // (the right's is the left's less a constant).
+            const double w = 2 * Pi * gait_.Rate(0, t);
+            const FootPose foot = FootPoseOf(25.0 * std::sin(arg), side * 6.0 * std::cos(arg + 0.6),
+                                             side * (7.0 + 4.0 * std::sin(arg - 1.0)), 25.0 * w * std::cos(arg),
+                                             -side * 6.0 * w * std::sin(arg + 0.6), side * 4.0 * w * std::cos(arg - 1.0),
+                                             0.2 * std::sin(2 * arg));
+            std::copy_n(foot.q, 4, &(*e.InsoleImuSamples)(ins, n, 0));
             for (int a = 0; a < 3; ++a) {
-                (*e.InsoleAccelerometerSamples)(ins, n, a) = Clip(pose.acc[a], plan_.insoleAccFullScale_g);
+                (*e.InsoleAccelerometerSamples)(ins, n, a) = Clip(foot.acc[a], plan_.insoleAccFullScale_g);
+                (*e.InsoleGyroscopeSamples)(ins, n, a) = Clip(foot.gyro[a], plan_.insoleGyroFullScale_dps);
             }
-            (*e.InsoleGyroscopeSamples)(ins, n, 0) = Clip(25.0 * w * std::cos(arg), plan_.insoleGyroFullScale_dps);
         }
     }
 }

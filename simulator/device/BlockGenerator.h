@@ -46,7 +46,7 @@ public:
 // same seed, configuration and period give the same blocks). Strides of
 // about GaitCycle_s vary from stride to stride and drift slowly; the right
 // heel strikes a little off half a stride after the left. EMG bursts, limb
-// and foot pitch, heel-strike shocks, foot-switch contacts and insole
+// pitch, the feet's pitch, roll and heading, heel-strike shocks, foot-switch contacts and insole
 // pressures all follow the strides. EMG is shaped noise with its power
 // mostly in 20-450 Hz over an amplifier noise floor that is the same for
 // every sensor; its spectrum slides slowly down over minutes (fatigue).

@@ -333,6 +333,56 @@ TEST(SimulatedSignals, InertialDataDescribeOneConsistentMovement) {
     }
 }
 
+// The insoles' inertial units move as feet in gait: about all three axes,
+// the gyroscope reading the rate of the orientation in deg/s, the
+// accelerometer reading gravity through the same orientation.
+TEST(SimulatedSignals, InsoleInertialUnitsMoveLikeFeetAboutAllThreeAxes) {
+    const auto blocks = FastBlocks(300);  // 3 s at 100 Hz
+    std::vector<std::vector<float>> q[4], gyro[3], acc[3];
+    for (int c = 0; c < 4; ++c) q[c] = Component(blocks, &D::DataAvailableEventArgs::InsoleImuSamples, c);
+    for (int a = 0; a < 3; ++a) {
+        gyro[a] = Component(blocks, &D::DataAvailableEventArgs::InsoleGyroscopeSamples, a);
+        acc[a] = Component(blocks, &D::DataAvailableEventArgs::InsoleAccelerometerSamples, a);
+    }
+    const auto range = [](const std::vector<float>& v) {
+        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+        return *hi - *lo;
+    };
+    constexpr double dt = 0.01, Deg = 180.0 / M_PI;
+    for (int ins = 0; ins < 2; ++ins) {
+        SCOPED_TRACE("insole " + std::to_string(ins + 1));
+        ASSERT_EQ(q[0][ins].size(), 300u);
+        EXPECT_GT(range(gyro[0][ins]), 200.0f);  // pitch, deg/s
+        EXPECT_GT(range(gyro[1][ins]), 40.0f);
+        EXPECT_GT(range(gyro[2][ins]), 40.0f);
+        for (int c = 1; c < 4; ++c) EXPECT_GT(range(q[c][ins]), 0.04f) << "quaternion part " << c;
+        double worst = 0, mean = 0;
+        for (size_t i = 0; i + 1 < q[0][ins].size(); ++i) {
+            // conj(q_i) * q_(i+1) = (1, rate * dt / 2) in the foot's frame.
+            const double w0 = q[0][ins][i], x0 = -q[1][ins][i], y0 = -q[2][ins][i], z0 = -q[3][ins][i];
+            const double w1 = q[0][ins][i + 1], x1 = q[1][ins][i + 1], y1 = q[2][ins][i + 1], z1 = q[3][ins][i + 1];
+            const double turn[3] = {w0 * x1 + x0 * w1 + y0 * z1 - z0 * y1, w0 * y1 - x0 * z1 + y0 * w1 + z0 * x1,
+                                    w0 * z1 + x0 * y1 - y0 * x1 + z0 * w1};
+            for (int a = 0; a < 3; ++a) {
+                const double measured = 0.5 * (gyro[a][ins][i] + gyro[a][ins][i + 1]);
+                const double error = std::abs(2 * turn[a] / dt * Deg - measured);
+                worst = std::max(worst, error);
+                mean += error / (3 * 299);
+            }
+        }
+        EXPECT_LT(worst, 4.0);  // deg/s: the pace changes from stride to stride
+        EXPECT_LT(mean, 0.1);
+        for (size_t i = 0; i < q[0][ins].size(); i += 7) {
+            const double w = q[0][ins][i], x = q[1][ins][i], y = q[2][ins][i], z = q[3][ins][i];
+            EXPECT_NEAR(w * w + x * x + y * y + z * z, 1.0, 1e-4);
+            // World z in the foot's frame: the third row of the rotation.
+            EXPECT_NEAR(2 * (y * z + w * x), acc[1][ins][i], 0.01);
+            EXPECT_NEAR(1 - 2 * (x * x + y * y), acc[2][ins][i], 0.01);
+            EXPECT_NEAR(2 * (x * z - w * y), acc[0][ins][i], 0.21);  // plus the forward acceleration
+        }
+    }
+}
+
 TEST(SimulatedSignals, FootSwitchesAndInsolesFollowStridesThatVaryAndDiffer) {
     const auto blocks = FastBlocks(300, 0);  // 30 s
     const auto contact = Rows(blocks, &D::DataAvailableEventArgs::FootSwSamples);
