@@ -21,6 +21,8 @@ case "$group" in
       python3-scipy        # scripts/signal-figures.py: spectra of the simulated signals
       pkg-config           # install test: the consumer built through quelto-bridge.pc
       python3-numpy        # Python binding
+      python3-venv         # scripts/python-env.sh: the project's own environment (.venv) for the streaming tests
+      iproute2             # streaming tests: network namespaces joined by veth
       python3-matplotlib   # Python binding: the drawing example
       libbenchmark-dev     # bench/: Google Benchmark
       valgrind             # bench/: instructions per raise (callgrind, --raise-cost)

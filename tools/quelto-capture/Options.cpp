@@ -116,6 +116,21 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     app.add_option("--summary", o.summary, "Write a JSON summary (channels, rates, counts) to this file");
     app.add_flag("--start-trigger", o.startTrigger, "Send an internal start trigger when capture starts");
     app.add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+    auto* lsl = app.add_option_group("Streaming", "Lab Streaming Layer: other programs and machines in real time");
+    lsl->add_flag("--lsl", o.lsl,
+                  "Publish every rate group and a Markers stream on LSL while capturing (--output becomes optional; "
+                  "lines typed on standard input become markers)");
+    lsl->add_option("--lsl-config", o.lslConfig, "An lsl_api.cfg for liblsl (e.g. KnownPeers for one machine)")
+        ->check(CLI::ExistingFile);
+    lsl->add_option("--lsl-name", o.lslName, "First word of the stream names")->capture_default_str();
+    lsl->add_option("--lsl-source-id", o.lslSourceId,
+                    "Start of the streams' source_id (default: quelto/<host name>/<device software version>)");
+    lsl->add_option("--lsl-wait", o.lslWait_s,
+                    "Before capturing, wait up to this many seconds until every stream has an inlet "
+                    "(LabRecorder, a viewer), so that they receive the first sample")
+        ->check(CLI::Range(0.0, 3600.0));
+    lsl->add_flag("--markers,!--no-markers", o.stdinMarkers,
+                  "Read markers from standard input, one per line (default: on with --lsl)");
     auto* sim = app.add_option_group("Simulated device", "Settings of the simulated SDK (environment QUELTO_SIM_*)");
     sim->add_option("--seed", seed, "Seed of the synthetic signals (0 to 2^64 - 1)")->check(CheckSeed, "SEED");
     sim->add_option("--replay", o.replay, "Replay this EDF+/BDF+ recording made by quelto-capture as the device's data")
@@ -144,7 +159,19 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         return app.exit(CLI::ValidationError("--duration", "must be a number of seconds from 0.1 to 86400"));
     }
     o.durationGiven = duration->count() > 0;
-    if (format.empty()) {
+    if (o.lsl) {
+        o.writeFile = app.count("--output") > 0;
+        if (!o.writeFile && !o.csv.empty()) {
+            return app.exit(CLI::ValidationError("--csv", "goes with --output; to stream and write CSV, give -o NAME.csv"));
+        }
+        if (app.count("--markers") + app.count("--no-markers") == 0) o.stdinMarkers = true;
+        if (!o.writeFile) o.output.clear();
+    } else if (!o.lslConfig.empty()) {
+        return app.exit(CLI::ValidationError("--lsl-config", "needs --lsl"));
+    }
+    if (!o.writeFile) {
+        o.format = Format::Csv;
+    } else if (format.empty()) {
         const auto known = FormatOf(o.output);
         if (!known) {
             return app.exit(CLI::ValidationError(

@@ -29,6 +29,15 @@ struct Options {
     bool fast = false;   // simulated SDK: blocks as fast as they are taken
     bool startTrigger = false;
     bool quiet = false;
+    // Lab Streaming Layer: publish while capturing. Without --output then,
+    // no file is written (writeFile false).
+    bool lsl = false;
+    bool writeFile = true;
+    std::string lslConfig;    // an lsl_api.cfg for liblsl
+    std::string lslName = "Quelto";
+    std::string lslSourceId;  // empty: DefaultSourceId()
+    double lslWait_s = 0;     // wait this long for an inlet on every stream before starting
+    bool stdinMarkers = false;  // each line on standard input is a marker
 };
 
 // Parses argv. Returns the exit code to leave with when the program should

@@ -132,6 +132,15 @@ const std::vector<float>& BufferOf(const Quelto_DataAvailableEventArgs& e, Quelt
     throw std::logic_error("no such buffer");
 }
 
+Transducers TransducersOf(const Quelto_CaptureConfiguration& c) {
+    const Quelto_FootSwTransducerEnabled switches[2] = {c.FootSwATransducerEnabled, c.FootSwBTransducerEnabled};
+    Transducers on{};
+    for (int sw = 0; sw < 2; ++sw) {
+        on[static_cast<size_t>(sw)] = {switches[sw].T_A, switches[sw].T_1, switches[sw].T_5, switches[sw].T_T};
+    }
+    return on;
+}
+
 ChannelSet SelectChannels(const Options& options, const std::vector<Quelto_DataAvailableEventArgs>& firstRecord,
                           const Transducers& transducers, const std::set<std::string>& recorded) {
     if (firstRecord.empty()) throw std::logic_error("no blocks to select channels from");
@@ -205,6 +214,7 @@ void Recorder::Open() {
     }
     digital_.resize(widest);
 
+    if (!options_.writeFile) return;  // streaming only
     const bool edf = options_.format != Format::Csv;
     if (edf) {
         const bool bdf = options_.format == Format::Bdf;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "Options.h"
+#include "Quelto_CaptureConfiguration.h"
 #include "Quelto_DataAvailableEventArgs.h"
 #include "Quelto_DataLayout.h"
 
@@ -49,6 +50,8 @@ const char* Prefilter(Quelto_Buffer buffer);
 // Which transducers of foot switches A and B are on (heel, 1st and 5th
 // metatarsal, toe).
 using Transducers = std::array<std::array<bool, 4>, 2>;
+// Those a configuration file switches on.
+Transducers TransducersOf(const Quelto_CaptureConfiguration& configuration);
 
 // The channels of a capture: every selected row and component of each
 // non-empty buffer that the device sends, as the blocks of its first record
@@ -84,6 +87,9 @@ public:
     // record is complete; otherwise the start is the time the file opens.
     void SetStart(int64_t unixNs) { startUnixNs_ = unixNs; }
     int64_t StartUnixNs() const { return startUnixNs_; }
+    // A marker of the host (a line typed during the capture) at a time of
+    // the recording.
+    void AddMarker(double onset_s, std::string text) { annotations_.push_back({onset_s, std::move(text)}); }
     // Writes what remains (a partial record is dropped) and closes the files.
     // After a write failure (here or in Add) each file is cut to the records
     // complete in all of them, or removed when there are none, and this

@@ -4,8 +4,10 @@
 // C API always uses 100 ms). Blocks arrive on the facade's worker thread;
 // the listener only queues them, and this thread writes the files.
 #include "Files.h"
+#include "HostMarkers.h"
 #include "Options.h"
 #include "Recorder.h"
+#include "Streaming.h"
 
 #include "QueltoBridge.h"
 #include "Quelto_DaqSystem.h"
@@ -24,6 +26,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -52,6 +55,11 @@ struct Inbox {
     int64_t firstArrivalRealtimeNs = 0;
     int64_t previousArrivalNs = 0;
     double worstArrivalDeviation_ms = 0;  // |interval between arrivals - period|
+    // The device's clock against the host's, and markers typed meanwhile
+    // (recording second, text).
+    Capture::SharedClock clock;
+    int scanRateHz = 0;  // 0: from the first block's EMG count and the period
+    std::vector<std::pair<double, std::string>> hostMarkers;
 };
 
 int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
@@ -65,6 +73,11 @@ void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, const Quelto_Block
     const auto now = Clock::now();
     const int64_t emg = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block.EmgSamples.size());
     const int64_t scanStep = emg > 0 ? emg : static_cast<int64_t>(block.SyncSamples.size());
+    const int64_t scanRate = in.scanRateHz > 0 ? in.scanRateHz : scanStep * 1000000 / in.period.count();
+    if (scanRate > 0) {
+        in.clock.Observe(static_cast<double>(block.ScanNumber + scanStep) / static_cast<double>(scanRate),
+                         static_cast<double>(info.arrivalMonotonicNs) * 1e-9);
+    }
     std::lock_guard lock(in.mutex);
     if (in.received >= in.wanted) return;
     // How late the block is against the device's real-time schedule.
@@ -93,6 +106,7 @@ struct Progress {
     double worstDelay_ms;
     int64_t firstArrivalRealtimeNs;
     double worstArrivalDeviation_ms;
+    int64_t lslDropped = -1;  // blocks the streams lost; -1: not streaming
 };
 
 // "2026-12-09T03:40:36.123456789Z"
@@ -113,10 +127,24 @@ std::string Line(const Progress& p, double target_s) {
     std::snprintf(text, sizeof text, "%6.1f s / %.1f s | %lld blocks | %.2f M samples/s | lost %lld | worst delay %.1f ms",
                   p.data_s, target_s, static_cast<long long>(p.blocks),
                   p.elapsed_s > 0 ? p.samples / p.elapsed_s / 1e6 : 0.0, static_cast<long long>(p.lost), p.worstDelay_ms);
-    return text;
+    if (p.lslDropped < 0) return text;
+    return std::string(text) + " | LSL dropped " + std::to_string(p.lslDropped);
 }
 
-void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const Progress& p, bool interrupted) {
+nlohmann::json StreamsSummary(const Capture::LslPublisher& publisher, const Capture::Options& o) {
+    nlohmann::json streams = nlohmann::json::array();
+    for (const auto& g : publisher.Groups()) {
+        streams.push_back({{"name", o.lslName + " " + g.name}, {"type", g.type}, {"group", g.key},
+                           {"rate_hz", g.rateHz}, {"channels", g.channels.size()},
+                           {"source_id", publisher.SourceId() + "/" + g.key}});
+    }
+    streams.push_back({{"name", o.lslName + " Markers"}, {"type", "Markers"}, {"group", "markers"}, {"rate_hz", 0},
+                       {"channels", 1}, {"source_id", publisher.SourceId() + "/markers"}});
+    return {{"streams", streams}, {"blocks_pushed", publisher.Pushed()}, {"blocks_dropped", publisher.Dropped()}};
+}
+
+void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const Progress& p, bool interrupted,
+                  const Capture::LslPublisher* publisher) {
     nlohmann::json channels = nlohmann::json::array();
     for (const auto& ch : r.Channels()) {
         const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
@@ -145,6 +173,7 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
                                     {"interrupted", interrupted},
                                     {"channels", channels}, {"annotations", annotations}};
     if (!r.CsvFiles().empty()) summary["csv_files"] = r.CsvFiles();
+    if (publisher) summary["lsl"] = StreamsSummary(*publisher, o);
     Capture::WriteAtomically(o.summary, summary.dump(2) + '\n', o.overwrite);
 }
 
@@ -167,11 +196,45 @@ int Run(const Capture::Options& o) {
         return 1;
     }
     Quelto_Bridge_Destroy(probe);
+    // Streaming: liblsl before anything is captured.
+    const Capture::Lsl::Library* lsl = o.lsl ? &Capture::Lsl::Load(o.lslConfig) : nullptr;
 
     Inbox inbox;
     inbox.period = std::chrono::milliseconds(o.period_ms);
     Capture::Recorder recorder(o);
     if (!o.replay.empty()) recorder.SetRecorded(recording.labels);
+    // The outlets exist before the capture starts, with the channels and
+    // rates of the device's first record; the file takes the same channels.
+    std::unique_ptr<Capture::LslPublisher> publisher;
+    if (lsl) {
+        const Capture::FirstRecord first = Capture::ProbeDevice(o, recording.labels);
+        recorder.SetChannels(first.channels);
+        inbox.scanRateHz = first.channels.scanRateHz;
+        publisher = Capture::Publish(o, *lsl, first, inbox.clock);
+        if (!o.quiet) {
+            std::fprintf(stderr, "quelto-capture: LSL %s (%s), source_id %s/...:\n", lsl->path.c_str(),
+                         std::to_string(lsl->version).c_str(), publisher->SourceId().c_str());
+            for (const auto& g : publisher->Groups()) {
+                std::fprintf(stderr, "  %s %s: %zu channels at %d Hz (type %s)\n", o.lslName.c_str(), g.name.c_str(),
+                             g.channels.size(), g.rateHz, g.type.c_str());
+            }
+            std::fprintf(stderr, "  %s Markers (type Markers)\n", o.lslName.c_str());
+        }
+        if (o.lslWait_s > 0 && !publisher->WaitForConsumers(o.lslWait_s) && !o.quiet) {
+            std::fprintf(stderr, "quelto-capture: not every stream has an inlet after %.1f s; capturing anyway\n",
+                         o.lslWait_s);
+        }
+    }
+    // Lines typed during the capture: markers in the streams and the file.
+    std::unique_ptr<Capture::HostMarkers> typed;
+    if (o.stdinMarkers) {
+        typed = std::make_unique<Capture::HostMarkers>(STDIN_FILENO, [&](std::string text, double at) {
+            if (publisher) publisher->HostMarker(text, at);
+            const double onset = inbox.clock.DeviceTime(at);
+            std::lock_guard lock(inbox.mutex);
+            inbox.hostMarkers.emplace_back(onset, std::move(text));
+        });
+    }
     const bool tty = isatty(STDERR_FILENO) != 0;
     Progress progress{};
     bool interrupted = false, stalled = false;
@@ -180,20 +243,15 @@ int Run(const Capture::Options& o) {
         if (!o.config.empty()) {
             // The recorder labels only the transducers the file switches on;
             // the library sends the file's configuration to the device.
-            const Quelto_ConfigurationExportBase configuration = device.LoadConfiguration(o.config.c_str());
-            const Quelto_CaptureConfiguration& c = configuration.CaptureConfiguration;
-            const Quelto_FootSwTransducerEnabled switches[2] = {c.FootSwATransducerEnabled, c.FootSwBTransducerEnabled};
-            std::array<std::array<bool, 4>, 2> transducers{};
-            for (int sw = 0; sw < 2; ++sw) {
-                transducers[sw] = {switches[sw].T_A, switches[sw].T_1, switches[sw].T_5, switches[sw].T_T};
-            }
-            recorder.SetTransducers(transducers);
+            recorder.SetTransducers(
+                Capture::TransducersOf(device.LoadConfiguration(o.config.c_str()).CaptureConfiguration));
             device.ApplyConfigurationFile(o.config.c_str());
         }
         const Quelto_SoftwareVersion v = device.SoftwareVersion();
         if (!o.quiet) {
-            std::fprintf(stderr, "quelto-capture: device software %d.%d.%d.%d, %d ms blocks, writing %s\n", v.Major,
-                         v.Minor, v.Build, v.Revision, o.period_ms, o.output.c_str());
+            std::fprintf(stderr, "quelto-capture: device software %d.%d.%d.%d, %d ms blocks, %s\n", v.Major,
+                         v.Minor, v.Build, v.Revision, o.period_ms,
+                         o.writeFile ? ("writing " + o.output).c_str() : "streaming only");
         }
         int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
         if (!o.replay.empty() && (!o.durationGiven || records > recording.records)) {
@@ -207,6 +265,10 @@ int Run(const Capture::Options& o) {
         const int64_t wanted = records * recorder.BlocksPerRecord();
         inbox.wanted = wanted;
         device.AddBlockListener(&OnBlock, &inbox);
+        if (publisher) {
+            publisher->SetLimit(wanted);
+            device.AddBlockListener(&Capture::LslPublisher::Listener, publisher.get());
+        }
         inbox.start = Clock::now();
         device.StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(Capture::PeriodNumber(o.period_ms)));
         if (o.startTrigger) device.GenerateInternalStartTrigger();
@@ -216,10 +278,12 @@ int Run(const Capture::Options& o) {
         auto lastShown = Clock::now(), lastBlock = Clock::now();
         while (taken < wanted) {
             std::deque<Quelto_DataAvailableEventArgs> batch;
+            std::vector<std::pair<double, std::string>> marks;
             {
                 std::unique_lock lock(inbox.mutex);
                 inbox.arrived.wait_for(lock, std::chrono::milliseconds(100), [&] { return !inbox.blocks.empty(); });
                 batch.swap(inbox.blocks);
+                marks.swap(inbox.hostMarkers);
                 progress.blocks = inbox.received;
                 progress.samples = inbox.samples;
                 progress.lost = inbox.lost;
@@ -229,6 +293,8 @@ int Run(const Capture::Options& o) {
             }
             const auto now = Clock::now();
             if (!batch.empty()) lastBlock = now;
+            for (auto& [onset, text] : marks) recorder.AddMarker(onset, std::move(text));
+            if (publisher) progress.lslDropped = publisher->Dropped();
             // The first sample of the first block was taken one block period
             // before that block arrived.
             if (taken == 0 && !batch.empty()) {
@@ -267,6 +333,13 @@ int Run(const Capture::Options& o) {
         }
         device.StopCapturing();
         device.RemoveBlockListener(&OnBlock, &inbox);
+        if (publisher) device.RemoveBlockListener(&Capture::LslPublisher::Listener, publisher.get());
+    }
+    typed.reset();
+    for (auto& [onset, text] : inbox.hostMarkers) recorder.AddMarker(onset, std::move(text));
+    if (publisher) {
+        publisher->Finish();
+        progress.lslDropped = publisher->Dropped();
     }
     recorder.Close();
     if (!o.quiet && tty) std::fprintf(stderr, "\n");
@@ -275,10 +348,10 @@ int Run(const Capture::Options& o) {
                      stalled ? "the device sent no block for 5 s" : "stopped", Capture::RecordDuration_ms);
         return 1;
     }
-    if (!o.summary.empty()) WriteSummary(o, recorder, progress, interrupted);
+    if (!o.summary.empty()) WriteSummary(o, recorder, progress, interrupted, publisher.get());
     if (!o.quiet) {
         std::printf("%s: %.1f s, %zu channels, %lld blocks, %.2f M samples/s, %lld lost packets, worst callback delay %.1f ms%s\n",
-                    o.output.c_str(), recorder.Duration_s(), recorder.Channels().size(),
+                    o.writeFile ? o.output.c_str() : "LSL", recorder.Duration_s(), recorder.Channels().size(),
                     static_cast<long long>(progress.blocks),
                     progress.elapsed_s > 0 ? progress.samples / progress.elapsed_s / 1e6 : 0.0,
                     static_cast<long long>(progress.lost), progress.worstDelay_ms,
