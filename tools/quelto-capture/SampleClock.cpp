@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace Capture {
 
@@ -47,22 +48,33 @@ void SampleClock::Fit() {
         drift_ = 0;
         return;
     }
-    // Least squares of excess on device time, about the means.
-    double md = 0, me = 0;
-    for (const Window& w : windows_) {
-        md += w.device;
-        me += w.excess;
+    // Least squares of excess on device time, then once more without the
+    // windows far above that line (a stalled link delivers whole seconds
+    // late): a window's earliest block is late only when all of it was.
+    std::vector<const Window*> used;
+    for (const Window& w : windows_) used.push_back(&w);
+    for (int pass = 0; pass < 2; ++pass) {
+        double md = 0, me = 0;
+        for (const Window* w : used) {
+            md += w->device;
+            me += w->excess;
+        }
+        md /= static_cast<double>(used.size());
+        me /= static_cast<double>(used.size());
+        double sdd = 0, sde = 0;
+        for (const Window* w : used) {
+            sdd += (w->device - md) * (w->device - md);
+            sde += (w->device - md) * (w->excess - me);
+        }
+        drift_ = std::clamp(sdd > 0 ? sde / sdd : 0.0, -MaxDrift, MaxDrift);
+        offset_ = me - drift_ * md;
+        std::vector<const Window*> kept;
+        for (const Window* w : used) {
+            if (w->excess - (offset_ + drift_ * w->device) <= OutlierSeconds) kept.push_back(w);
+        }
+        if (kept.size() == used.size() || kept.size() < 3) break;
+        used = std::move(kept);
     }
-    md /= static_cast<double>(windows_.size());
-    me /= static_cast<double>(windows_.size());
-    double sdd = 0, sde = 0;
-    for (const Window& w : windows_) {
-        sdd += (w.device - md) * (w.device - md);
-        sde += (w.device - md) * (w.excess - me);
-    }
-    const double drift = sdd > 0 ? sde / sdd : 0;
-    drift_ = std::clamp(drift, -MaxDrift, MaxDrift);
-    offset_ = me - drift_ * md;
 }
 
 double SampleClock::HostTime(double device_s) const { return offset_ + device_s * (1 + drift_); }

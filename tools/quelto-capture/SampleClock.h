@@ -10,8 +10,9 @@
 //
 // Observations are grouped into windows of one device second; each window
 // keeps its earliest arrival (relative to its device time). The line is a
-// least-squares fit through the window minima of the last minute (only the
-// offset, drift 0, until three windows span two seconds). Drift is limited
+// least-squares fit through the window minima of the last minute, fitted
+// again without the windows 2 ms or more above it (only the offset, drift
+// 0, until three windows span two seconds). Drift is limited
 // to +-1000 ppm, far beyond any crystal. A device that runs well ahead of
 // real time (a fast replay: 5 % and 50 ms or more) is left at the offset
 // found so far and its own pace.
@@ -41,6 +42,7 @@ public:
     static constexpr double MaxDrift = 1e-3;
     static constexpr double FreeRunningPace = 0.05;  // and PaceSlack seconds of delay
     static constexpr double PaceSlack = 0.05;
+    static constexpr double OutlierSeconds = 0.002;  // above the first line: left out of the second
     bool FreeRunning() const { return freeRunning_; }
     // Device seconds between the first and the latest observation.
     double Span() const { return lastDevice_ - firstDevice_; }
