@@ -1,6 +1,7 @@
 #include "CsvWriter.h"
 
 #include "Files.h"
+#include "StreamGroups.h"
 
 #include <unistd.h>
 
@@ -9,7 +10,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <stdexcept>
+#include <tuple>
 
 namespace Capture {
 
@@ -21,7 +24,7 @@ std::string PathOf(const std::string& base, const std::string& group) { return b
 std::vector<std::string> PathsOf(const std::string& base) {
     std::vector<std::string> paths;
     for (int b = 0; b < QUELTO_BUFFER_COUNT; ++b) {
-        const std::string path = PathOf(base, CsvGroup(static_cast<Quelto_Buffer>(b)));
+        const std::string path = PathOf(base, GroupKey(static_cast<Quelto_Buffer>(b)));
         if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
     }
     return paths;
@@ -57,26 +60,6 @@ int64_t LineCount(const std::string& path) {
 
 }  // namespace
 
-const char* CsvGroup(Quelto_Buffer buffer) {
-    switch (buffer) {
-        case QUELTO_BUFFER_EMG: return "emg";
-        case QUELTO_BUFFER_SYNC: return "sync";
-        case QUELTO_BUFFER_ORIENTATION:
-        case QUELTO_BUFFER_ACCELEROMETER:
-        case QUELTO_BUFFER_GYROSCOPE:
-        case QUELTO_BUFFER_MAGNETOMETER: return "imu";
-        case QUELTO_BUFFER_FOOTSW:
-        case QUELTO_BUFFER_FOOTSW_RAW: return "footswitch";
-        case QUELTO_BUFFER_INSOLE: return "insole";
-        case QUELTO_BUFFER_INSOLE_ORIENTATION:
-        case QUELTO_BUFFER_INSOLE_ACCELEROMETER:
-        case QUELTO_BUFFER_INSOLE_GYROSCOPE: return "insole-imu";
-        case QUELTO_BUFFER_ANALOG: return "analog";
-        case QUELTO_BUFFER_COUNT: break;
-    }
-    return "other";
-}
-
 std::string CsvBase(const std::string& name) {
     if (name.size() > 4) {
         std::string ext = name.substr(name.size() - 4);
@@ -93,24 +76,15 @@ CsvWriter::CsvWriter(const std::string& name, bool overwrite) : base_(CsvBase(na
 CsvWriter::~CsvWriter() { CloseAll(); }
 
 void CsvWriter::Open(const std::vector<Channel>& channels) {
-    // Groups in the channels' order; a group that came at several rates
-    // gets a file per rate, named by it.
-    std::vector<std::string> keys;
-    for (size_t i = 0; i < channels.size(); ++i) {
-        const std::string key = CsvGroup(channels[i].buffer);
-        size_t g = 0;
-        while (g < files_.size() && !(keys[g] == key && files_[g].rateHz == channels[i].RateHz())) ++g;
-        if (g == files_.size()) {
-            keys.push_back(key);
-            files_.push_back({});
-            files_[g].rateHz = channels[i].RateHz();
-            files_[g].perRecord = channels[i].perRecord;
-        }
-        files_[g].columns.push_back(i);
-    }
-    for (size_t g = 0; g < files_.size(); ++g) {
-        const bool split = std::count(keys.begin(), keys.end(), keys[g]) > 1;
-        files_[g].path = PathOf(base_, split ? keys[g] + "-" + std::to_string(files_[g].rateHz) + "hz" : keys[g]);
+    std::map<std::tuple<int, int, int>, size_t> column;  // buffer, row, component -> channel index
+    for (size_t i = 0; i < channels.size(); ++i) column[{channels[i].buffer, channels[i].row, channels[i].component}] = i;
+    for (const StreamGroup& group : GroupChannels(channels)) {
+        File f;
+        f.path = PathOf(base_, group.key);
+        f.rateHz = group.rateHz;
+        f.perRecord = group.channels.front().perRecord;
+        for (const Channel& ch : group.channels) f.columns.push_back(column.at({ch.buffer, ch.row, ch.component}));
+        files_.push_back(std::move(f));
     }
     if (overwrite_) {
         // The files of another capture of this name would mix with these.

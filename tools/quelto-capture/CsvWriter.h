@@ -1,9 +1,8 @@
-// Wide CSV: one file per rate group, "<base>.<group>.csv" where base is the
-// name given without ".csv" (groups: emg, sync, imu, footswitch, insole,
-// insole-imu, analog). A header line "time [s],EMG01 [uV],EMG02 [uV],..."
-// then one line per sample time: seconds from the recording's start and one
-// value per channel in its file unit. A group whose channels come at several
-// rates gets one file per rate ("<base>.imu-200hz.csv").
+// Wide CSV: one file per rate group (StreamGroups.h), "<base>.<key>.csv"
+// where base is the name given without ".csv": cap.emg.csv, cap.imu.csv...
+// A header line "time [s],EMG01 [uV],EMG02 [uV],..." then one line per
+// sample time: seconds from the recording's start and one value per channel
+// in its file unit.
 #pragma once
 
 #include "Recorder.h"
@@ -15,7 +14,6 @@
 namespace Capture {
 
 // The name without a ".csv" extension (any case).
-const char* CsvGroup(Quelto_Buffer buffer);
 std::string CsvBase(const std::string& name);
 // The file of every group (one rate each) for a name.
 std::vector<std::string> CsvPaths(const std::string& name);
