@@ -121,4 +121,8 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     return true;
 }
 
+// The CLR's unhandled-exception policy is the host's own (its configuration
+// file); the bridge cannot change it.
+bool KeepFailedThreadsRunning() noexcept { return false; }
+
 }  // namespace Hosting::Managed

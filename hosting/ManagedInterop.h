@@ -29,8 +29,38 @@ inline constexpr int EventArrayCount = 18;
 extern "C" {
 using TextSinkFn = void (*)(void* context, int32_t tag, const char16_t* text, int32_t length);
 using EventSinkFn = void (*)(intptr_t subscription, intptr_t eventArgs);
-using FailureSinkFn = void (*)(const char16_t* text, int32_t length);
+// `kind`: a FailureKind.
+using FailureSinkFn = void (*)(const char16_t* text, int32_t length, int32_t kind);
 }
+
+// What the helper reports through the failure sink.
+enum FailureKind : int32_t {
+    CaughtOnSdkThread = 0,      // the event forwarding failed; the thread goes on
+    UnhandledOnThread = 1,      // nothing caught it: an SDK thread, or a thread in the helper
+    UnhandledOnRuntimeThread = 2,  // nothing caught it, on the finalizer or a pool thread
+};
+
+// Number of the helper's operations running on this thread: above 0 while
+// the bridge (a host thread or a worker) is inside a call into managed code.
+inline thread_local int t_helperCalls = 0;
+
+// One operation of the helper, a function pointer it fills in; calling it
+// marks the thread as inside the helper for that long.
+template <class F>
+struct HelperOp;
+template <class R, class... A>
+struct HelperOp<R (*)(A...)> {
+    R (*fn)(A...);
+    R operator()(A... a) const {
+        struct Inside {
+            Inside() { ++t_helperCalls; }
+            ~Inside() { --t_helperCalls; }
+            Inside(const Inside&) = delete;
+            Inside& operator=(const Inside&) = delete;
+        } inside;
+        return fn(a...);
+    }
+};
 
 struct HelperTable {
     // Given to the helper.
@@ -38,27 +68,31 @@ struct HelperTable {
     EventSinkFn eventSink;
     FailureSinkFn failureSink;
     // Filled by the helper; each returns 0, or 1 with the failure kept.
-    int32_t (*SetBridgeFolder)(const char16_t* folder);
-    int32_t (*Create)(const char16_t* assembly, const char16_t* className, intptr_t* handle);
-    int32_t (*Release)(intptr_t handle);
-    int32_t (*Call)(intptr_t handle, const char16_t* iface, const char16_t* method, int32_t shape, intptr_t objArg,
-                    int32_t intArg, const char16_t* textArg, intptr_t* result);
-    int32_t (*GetMember)(intptr_t handle, const char16_t* iface, const char16_t* name, Value* value);
-    int32_t (*SetMember)(intptr_t handle, const char16_t* iface, const char16_t* name, int64_t i, double d,
-                         intptr_t obj);
-    int32_t (*Pin)(intptr_t array, PinnedArray* pinned);
-    int32_t (*TakeFailure)(intptr_t unused, void* context);
-    int32_t (*Subscribe)(intptr_t device, intptr_t subscription);
-    int32_t (*ReadEvent)(intptr_t eventArgs, int64_t* scalars, PinnedArray* arrays);
-    int32_t (*ReleasePins)(PinnedArray* arrays, int32_t count);
-    int32_t (*Collect)();
-    int32_t (*GetElement)(intptr_t array, int32_t index, Value* value);
-    int32_t (*SetElement)(intptr_t array, int32_t index, int64_t i, double d, intptr_t obj);
-    int32_t (*GetStringElement)(intptr_t array, int32_t index, void* context);
-    int32_t (*SetStringElement)(intptr_t array, int32_t index, const char16_t* text, int32_t isNull);
-    int32_t (*Nothing)();
-    int32_t (*HeapBytes)(int64_t* bytes);
+    HelperOp<int32_t (*)(const char16_t* folder)> SetBridgeFolder;
+    HelperOp<int32_t (*)(const char16_t* assembly, const char16_t* className, intptr_t* handle)> Create;
+    HelperOp<int32_t (*)(intptr_t handle)> Release;
+    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* method, int32_t shape,
+                         intptr_t objArg, int32_t intArg, const char16_t* textArg, intptr_t* result)>
+        Call;
+    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, Value* value)> GetMember;
+    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, int64_t i, double d,
+                         intptr_t obj)>
+        SetMember;
+    HelperOp<int32_t (*)(intptr_t array, PinnedArray* pinned)> Pin;
+    HelperOp<int32_t (*)(intptr_t unused, void* context)> TakeFailure;
+    HelperOp<int32_t (*)(intptr_t device, intptr_t subscription)> Subscribe;
+    HelperOp<int32_t (*)(intptr_t eventArgs, int64_t* scalars, PinnedArray* arrays)> ReadEvent;
+    HelperOp<int32_t (*)(PinnedArray* arrays, int32_t count)> ReleasePins;
+    HelperOp<int32_t (*)()> Collect;
+    HelperOp<int32_t (*)(intptr_t array, int32_t index, Value* value)> GetElement;
+    HelperOp<int32_t (*)(intptr_t array, int32_t index, int64_t i, double d, intptr_t obj)> SetElement;
+    HelperOp<int32_t (*)(intptr_t array, int32_t index, void* context)> GetStringElement;
+    HelperOp<int32_t (*)(intptr_t array, int32_t index, const char16_t* text, int32_t isNull)> SetStringElement;
+    HelperOp<int32_t (*)()> Nothing;
+    HelperOp<int32_t (*)(int64_t* bytes)> HeapBytes;
 };
+// The helper writes the table as pointer-sized slots.
+static_assert(sizeof(HelperTable) == 21 * sizeof(void*), "one pointer per slot");
 
 // Text handed back by the helper: part[tag] for each tag it sent.
 struct TextParts {
@@ -82,6 +116,17 @@ void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept;
 // An unhandled managed exception on some thread: reported, and every live
 // managed device reads Error from then on.
 void ReportUnhandled(const std::u16string& text) noexcept;
+// An unhandled managed exception on one of the runtime's own threads
+// (finalizer, pool): reported; that thread goes on.
+void ReportRuntimeThreadFailure(const std::u16string& text) noexcept;
+// An exception that escaped the helper's own catch on a thread inside one of
+// its operations: it cannot be returned to the caller and the thread cannot
+// be given up. Reported, then the process ends (abort).
+[[noreturn]] void EndProcessForUncontainedFailure(const std::u16string& text) noexcept;
+// Makes the runtime let a thread whose exception went unhandled go on rather
+// than end it or the process (Mono: its legacy unhandled-exception policy,
+// from then on). False when the runtime has no such setting.
+bool KeepFailedThreadsRunning() noexcept;
 // True once such a failure was reported.
 bool UnhandledFailureSeen();
 

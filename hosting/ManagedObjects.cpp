@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -79,9 +80,30 @@ Runtime::Ref<T> Adopt(intptr_t handle) {
     return std::make_shared<T>(handle);
 }
 
-// A pinned managed array seen in place: writes reach the managed array.
+// The extents of a pinned array of rank `Rank` whose elements are T's. The
+// helper pins only arrays of a primitive element type: any other (strings,
+// objects, decimals, dates, nested arrays) comes with element size 0 and no
+// storage address, and is refused here like a primitive of the wrong size.
 template <class T, int Rank>
-Runtime::ArrayRef<T, Rank> ViewOf(intptr_t arrayHandle) {
+std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, const std::string& refusal) {
+    static_assert(Rank >= 1 && Rank <= 3, "the helper gives three extents");
+    if (p.Rank != Rank || p.ElementSize != static_cast<int32_t>(sizeof(T))) {
+        throw Runtime::InvalidCastException(refusal);
+    }
+    std::array<int32_t, Rank> extents{};
+    bool empty = false;
+    for (int d = 0; d < Rank; ++d) {
+        extents[d] = p.Length[d];
+        empty = empty || p.Length[d] <= 0;
+    }
+    if (!empty && !p.Data) throw Runtime::InvalidCastException(refusal);
+    return extents;
+}
+
+// A pinned managed array seen in place: writes reach the managed array.
+// `name`: the field or property it was read from, for the failure's text.
+template <class T, int Rank>
+Runtime::ArrayRef<T, Rank> ViewOf(intptr_t arrayHandle, const char16_t* name) {
     if (!arrayHandle) return nullptr;
     auto owner = std::make_shared<Handle>(arrayHandle);
     PinnedArray p{};
@@ -99,11 +121,8 @@ Runtime::ArrayRef<T, Rank> ViewOf(intptr_t arrayHandle) {
     auto keep = std::make_shared<Pinned>();
     keep->array = std::move(owner);
     keep->pin = p.Pin;
-    if (p.Rank != Rank || (p.ElementSize != static_cast<int32_t>(sizeof(T)) && p.Data)) {
-        throw Runtime::InvalidCastException("The managed array's rank or element type is not the one expected.");
-    }
-    std::array<int32_t, Rank> extents{};
-    for (int d = 0; d < Rank; ++d) extents[d] = p.Length[d];
+    const auto extents = ExtentsOf<T, Rank>(
+        p, "The managed array's rank or element type is not the one expected: " + Runtime::Text::ToUtf8(name) + ".");
     return Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, std::move(keep));
 }
 
@@ -171,11 +190,13 @@ public:
     // object owns it: the view (pinning the managed array) is made once and
     // lives as long as this object.
     Runtime::ArrayRef<bool> get_EnabledInsole() const override {
-        if (!insoles_) insoles_ = ViewOf<bool, 1>(Get(CaptureInterface, u"EnabledInsole").Obj);
+        if (!insoles_) insoles_ = ViewOf<bool, 1>(Get(CaptureInterface, u"EnabledInsole").Obj, u"EnabledInsole");
         return insoles_;
     }
     Runtime::ArrayRef<bool> get_EnabledAnalogChannel() const override {
-        if (!analog_) analog_ = ViewOf<bool, 1>(Get(CaptureInterface, u"EnabledAnalogChannel").Obj);
+        if (!analog_) {
+            analog_ = ViewOf<bool, 1>(Get(CaptureInterface, u"EnabledAnalogChannel").Obj, u"EnabledAnalogChannel");
+        }
         return analog_;
     }
     QUELTO_OBJECT(CaptureInterface, IFootSwTransducerEnabled, FootSwATransducerEnabled)
@@ -268,34 +289,33 @@ public:
         InsoleImuScanNumber = number();
 
         int a = 0;
-        auto view = [&]<class T, int Rank>(Runtime::ArrayRef<T, Rank>& field) {
+        auto view = [&]<class T, int Rank>(Runtime::ArrayRef<T, Rank>& field, const char* name) {
             const PinnedArray& p = pins->arrays[a++];
             if (p.Rank == 0) return;  // null
-            if (p.Rank != Rank || (p.Data && p.ElementSize != static_cast<int32_t>(sizeof(T)))) {
-                throw Runtime::InvalidCastException("A DataAvailableEventArgs array has an unexpected type.");
-            }
-            std::array<int32_t, Rank> extents{};
-            for (int d = 0; d < Rank; ++d) extents[d] = p.Length[d];
+            const auto extents = ExtentsOf<T, Rank>(
+                p, std::string("A DataAvailableEventArgs array has an unexpected type: ") + name + ".");
             field = Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, pins);
         };
-        view(EmgSamples);
-        view(ImuSamples);
-        view(AccelerometerSamples);
-        view(GyroscopeSamples);
-        view(MagnetometerSamples);
-        view(SyncSamples);
-        view(SensorStates);
-        view(FootSwSamples);
-        view(FootSwRawSamples);
-        view(FootSwSensorStates);
-        view(RemoteControlEvents);
-        view(AnalogSamples);
-        view(AnalogStates);
-        view(InsoleSamples);
-        view(InsoleImuSamples);
-        view(InsoleAccelerometerSamples);
-        view(InsoleGyroscopeSamples);
-        view(InsoleStates);
+#define QUELTO_VIEW(Name) view(Name, #Name)
+        QUELTO_VIEW(EmgSamples);
+        QUELTO_VIEW(ImuSamples);
+        QUELTO_VIEW(AccelerometerSamples);
+        QUELTO_VIEW(GyroscopeSamples);
+        QUELTO_VIEW(MagnetometerSamples);
+        QUELTO_VIEW(SyncSamples);
+        QUELTO_VIEW(SensorStates);
+        QUELTO_VIEW(FootSwSamples);
+        QUELTO_VIEW(FootSwRawSamples);
+        QUELTO_VIEW(FootSwSensorStates);
+        QUELTO_VIEW(RemoteControlEvents);
+        QUELTO_VIEW(AnalogSamples);
+        QUELTO_VIEW(AnalogStates);
+        QUELTO_VIEW(InsoleSamples);
+        QUELTO_VIEW(InsoleImuSamples);
+        QUELTO_VIEW(InsoleAccelerometerSamples);
+        QUELTO_VIEW(InsoleGyroscopeSamples);
+        QUELTO_VIEW(InsoleStates);
+#undef QUELTO_VIEW
     }
 
 private:
@@ -380,7 +400,7 @@ public:
 
     template <class T, int Rank = 1>
     void Copy(const char16_t* name, Runtime::ArrayRef<T, Rank>& out) {
-        auto view = ViewOf<T, Rank>(Field(name));
+        auto view = ViewOf<T, Rank>(Field(name), name);
         if (!view) return;
         std::array<int32_t, Rank> e{};
         for (int d = 0; d < Rank; ++d) e[d] = view->GetLength(d);
@@ -540,6 +560,30 @@ void ReportUnhandled(const std::u16string& text) noexcept {
         Runtime::Debug::Write(line);
     } catch (...) {
     }
+}
+
+void ReportRuntimeThreadFailure(const std::u16string& text) noexcept {
+    try {
+        const std::string line =
+            "Quelto.bridge: SDK code failed on the runtime's finalizer or pool thread, which goes on: " +
+            Runtime::Text::ToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        Runtime::Debug::Write(line);
+    } catch (...) {
+    }
+}
+
+void EndProcessForUncontainedFailure(const std::u16string& text) noexcept {
+    try {
+        const std::string line =
+            "Quelto.bridge: an SDK failure passed every handler of the call that met it and cannot be returned to "
+            "the host; the process ends: " +
+            Runtime::Text::ToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        Runtime::Debug::Write(line);
+    } catch (...) {
+    }
+    std::abort();
 }
 
 bool UnhandledFailureSeen() {

@@ -36,9 +36,17 @@ extern "C" void TextSink(void* context, int32_t tag, const char16_t* text, int32
 
 extern "C" void EventSink(intptr_t subscription, intptr_t eventArgs) noexcept { DeliverEvent(subscription, eventArgs); }
 
-extern "C" void FailureSink(const char16_t* text, int32_t length) noexcept {
+// A failure on a thread of its own (the SDK's, the runtime's), or one that
+// escaped the helper's catch while this thread was inside it.
+extern "C" void FailureSink(const char16_t* text, int32_t length, int32_t kind) noexcept {
     try {
-        ReportUnhandled(std::u16string(text, static_cast<std::size_t>(length < 0 ? 0 : length)));
+        const std::u16string what(text, static_cast<std::size_t>(length < 0 ? 0 : length));
+        if (kind != CaughtOnSdkThread && t_helperCalls > 0) EndProcessForUncontainedFailure(what);
+        if (kind == UnhandledOnRuntimeThread && KeepFailedThreadsRunning()) {
+            ReportRuntimeThreadFailure(what);
+        } else {
+            ReportUnhandled(what);
+        }
     } catch (...) {
     }
 }

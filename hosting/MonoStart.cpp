@@ -5,9 +5,13 @@
 
 #include "AppDomain.h"
 #include "BridgeFolder.h"
+#include "ManagedRuntime.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
+#include <vector>
 
 namespace Hosting::Managed {
 namespace {
@@ -35,6 +39,13 @@ struct Mono {
     void (*thread_exit)();
     void (*environment_exitcode_set)(int);
     void (*install_unhandled_exception_hook)(void (*)(Ptr, Ptr), Ptr);
+    void (*set_dirs)(const char*, const char*);
+    void (*set_rootdir)();
+    const char* (*assembly_getrootdir)();
+    void (*config_parse_memory)(const char*);
+    // Mono's own parser of one MONO_DEBUG option (not part of the embedding
+    // interface; may be missing, then MONO_DEBUG is not checked).
+    int (*parse_debug_option)(const char*);
 };
 
 template <class F>
@@ -61,21 +72,112 @@ bool BindAll(void* lib, Mono& m, std::string& e) {
            Bind(lib, "mono_thread_detach", m.thread_detach, e) &&
            Bind(lib, "mono_thread_exit", m.thread_exit, e) &&
            Bind(lib, "mono_environment_exitcode_set", m.environment_exitcode_set, e) &&
-           Bind(lib, "mono_install_unhandled_exception_hook", m.install_unhandled_exception_hook, e);
+           Bind(lib, "mono_install_unhandled_exception_hook", m.install_unhandled_exception_hook, e) &&
+           Bind(lib, "mono_set_dirs", m.set_dirs, e) && Bind(lib, "mono_set_rootdir", m.set_rootdir, e) &&
+           Bind(lib, "mono_assembly_getrootdir", m.assembly_getrootdir, e) &&
+           Bind(lib, "mono_config_parse_memory", m.config_parse_memory, e);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == separator) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+// Mono ends the process (exit or abort) instead of failing when its class
+// library is missing or one of these variables has a value it does not take,
+// so they are checked before it starts.
+bool MonoCanStart(const Mono& m, std::string& error) {
+    if (const char* mode = std::getenv("MONO_THREADS_SUSPEND")) {
+        const std::string value = mode;
+        if (value != "preemptive" && value != "hybrid" && value != "coop") {
+            error = "MONO_THREADS_SUSPEND is '" + value + "', and Mono takes only preemptive, hybrid or coop";
+            return false;
+        }
+    }
+    const char* debug = std::getenv("MONO_DEBUG");
+    if (debug && m.parse_debug_option) {
+        for (const std::string& option : Split(debug, ',')) {
+            if (!m.parse_debug_option(option.c_str())) {
+                error = "MONO_DEBUG has an option Mono does not know: '" + option + "'";
+                return false;
+            }
+        }
+    }
+    // mscorlib.dll of the 4.5 profile (the v4.0.30319 runtime): Mono looks in
+    // each MONO_PATH folder and its mono/4.5, then in <lib>/mono/4.5, where
+    // <lib> is QUELTO_MONO_LIB_DIR when set (handed to Mono), else the folder
+    // Mono works out for itself.
+    std::vector<std::string> candidates;
+    const char* monoPath = std::getenv("MONO_PATH");
+    if (monoPath) {
+        for (const std::string& folder : Split(monoPath, ':')) {
+            if (folder.empty()) continue;
+            candidates.push_back(folder + "/mscorlib.dll");
+            candidates.push_back(folder + "/mono/4.5/mscorlib.dll");
+        }
+    }
+    const char* configured = std::getenv("QUELTO_MONO_LIB_DIR");
+    std::string lib;
+    if (configured && *configured) {
+        m.set_dirs(configured, nullptr);
+        lib = configured;
+    } else {
+        m.set_rootdir();
+        const char* root = m.assembly_getrootdir();
+        lib = root ? root : "";
+    }
+    candidates.push_back(lib + "/mono/4.5/mscorlib.dll");
+    for (const std::string& file : candidates) {
+        if (IsCliAssembly(file)) return true;
+    }
+    error = "Mono's class library is missing: no mscorlib.dll in " + lib + "/mono/4.5" +
+            (monoPath ? " nor in MONO_PATH" : "") +
+            " (Debian: apt-get install libmono-corlib4.5-dll; QUELTO_MONO_LIB_DIR names the lib folder of another "
+            "Mono)";
+    return false;
 }
 
 void (*g_exitThread)() = nullptr;
 void (*g_setExitCode)(int) = nullptr;
+void (*g_parseConfig)(const char*) = nullptr;  // set once this library started Mono
+std::atomic<bool> g_keepingFailedThreads{false};
 
-// Mono's hook must not return. The failed thread ends here, as a thread
-// whose code returned would: the runtime marks it stopped (joins of it
-// return) and the process exit code set for the failure is taken back.
+// Mono's hook must not return, and is reached once the helper has reported
+// the exception. A thread of the SDK ends here, as a thread whose code
+// returned would: the runtime marks it stopped (joins of it return) and the
+// process exit code set for the failure is taken back. A thread inside the
+// helper (the host's, a worker) is never ended: the process ends instead.
 extern "C" void EndFailedThread(void*, void*) {
+    if (t_helperCalls > 0) EndProcessForUncontainedFailure(u"an exception escaped the bridge's helper");
     g_setExitCode(0);
     g_exitThread();
 }
 
 }  // namespace
+
+// Mono's legacy unhandled-exception policy leaves a thread whose exception
+// nothing caught running (the finalizer goes on to the next object, a pool
+// thread to its next item). Mono offers it only as a configuration element,
+// and only one way: once set it stays.
+bool KeepFailedThreadsRunning() noexcept {
+    if (!g_parseConfig) return false;  // a host's Mono: its policy is the host's
+    if (!g_keepingFailedThreads.exchange(true)) {
+        g_parseConfig("<configuration><legacyUnhandledExceptionPolicy enabled=\"1\"/></configuration>");
+        const char* note =
+            "Quelto.bridge: from now on Mono lets a thread whose exception nothing caught run on; an exception "
+            "escaping an SDK thread may then end that thread without a report\n";
+        std::fputs(note, stderr);
+        Runtime::Debug::Write(note);
+    }
+    return true;
+}
 
 bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std::string& error) {
     if (!Runtime::File::Exists(helperPath)) {
@@ -92,11 +194,13 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     }
     Mono m{};
     if (!BindAll(lib, m, error)) return false;
+    m.parse_debug_option = reinterpret_cast<int (*)(const char*)>(dlsym(lib, "mini_parse_debug_option"));
 
     void* domain = m.get_root_domain();
     const bool joined = domain != nullptr;
     void* attachedThread = nullptr;
     if (!joined) {
+        if (!MonoCanStart(m, error)) return false;
         // Mono keeps the host's crash handlers and passes on what it does
         // not handle itself.
         m.set_signal_chaining(1);
@@ -114,6 +218,7 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
         // then that thread ends, not the process.
         g_exitThread = m.thread_exit;
         g_setExitCode = m.environment_exitcode_set;
+        g_parseConfig = m.config_parse_memory;
         m.install_unhandled_exception_hook(&EndFailedThread, nullptr);
     } else if (!m.domain_get()) {
         attachedThread = m.thread_attach(domain);

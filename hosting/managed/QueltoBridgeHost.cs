@@ -4,12 +4,15 @@
 // of its types and members. It references no SDK assembly.
 //
 // Every operation catches: a failure is kept for the calling thread and the
-// operation returns 1; the native side then asks for its text.
+// operation returns 1; the native side then asks for its text. SDK members
+// are called through emitted invokers (see Invoker), so that even a stack
+// overflow in the SDK ends at that catch.
 using System;
 using System.Collections.Generic;
 using System.Globalization;
 using System.IO;
 using System.Reflection;
+using System.Reflection.Emit;
 using System.Runtime.InteropServices;
 using System.Threading;
 
@@ -74,7 +77,7 @@ static class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate void EventSink(IntPtr subscription, IntPtr eventArgs);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    delegate void FailureSink(IntPtr text, int length);
+    delegate void FailureSink(IntPtr text, int length, int kind);
 
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int SetFolderFn([MarshalAs(UnmanagedType.LPWStr)] string folder);
@@ -158,28 +161,127 @@ static class Operations {
         AppDomain.CurrentDomain.UnhandledException += OnUnhandledException;
     }
 
-    // An exception escaping a thread of the SDK: reported to the bridge.
+    // An exception that no code caught, reported to the bridge on the
+    // failing thread. Runs before the runtime decides what to do with the
+    // thread: the bridge keeps the runtime's own threads (finalizer, pool;
+    // Mono names its finalizer thread "Finalizer") running.
     static void OnUnhandledException(object sender, UnhandledExceptionEventArgs e) {
         try {
-            SendText(e.ExceptionObject != null ? e.ExceptionObject.ToString() : "Unknown managed failure", null);
+            Thread t = Thread.CurrentThread;
+            int kind = t.IsThreadPoolThread || t.Name == "Finalizer" ? UnhandledOnRuntimeThread : UnhandledOnThread;
+            SendFailure(e.ExceptionObject != null ? e.ExceptionObject.ToString() : "Unknown managed failure", kind);
         } catch (Exception) {
         }
     }
 
-    static unsafe void SendText(string text, IntPtr? context, int tag = 0) {
-        fixed (char* p = text) {
-            if (context.HasValue) {
-                textSink(context.Value, tag, (IntPtr)p, text.Length);
-            } else {
-                failureSink((IntPtr)p, text.Length);
-            }
-        }
+    static unsafe void SendText(string text, IntPtr context, int tag) {
+        fixed (char* p = text) textSink(context, tag, (IntPtr)p, text.Length);
+    }
+
+    // Kinds of failure report, as the native side reads them.
+    const int CaughtOnSdkThread = 0, UnhandledOnThread = 1, UnhandledOnRuntimeThread = 2;
+
+    static unsafe void SendFailure(string text, int kind) {
+        fixed (char* p = text) failureSink((IntPtr)p, text.Length, kind);
     }
 
     static int Fail(Exception e) {
+        KeepThread();
         while (e is TargetInvocationException && e.InnerException != null) e = e.InnerException;
         lastFailure = e;
         return 1;
+    }
+
+    // The calling thread is the host's: an abort of it (Thread.Abort by SDK
+    // code) is cancelled, so the failure returns like any other instead of
+    // being raised again at the end of the catch.
+    static void KeepThread() {
+        if ((Thread.CurrentThread.ThreadState & ThreadState.AbortRequested) == 0) return;
+        try {
+            Thread.ResetAbort();
+        } catch (ThreadStateException) {
+        }
+    }
+
+    // ------------------------------------------------------------- invokers
+
+    // SDK members are called through small emitted methods, not through
+    // MethodInfo.Invoke or Activator: the call then stays in managed frames,
+    // and a StackOverflowException in the SDK unwinds to the operation's
+    // catch. Through reflection's native frames, Mono (hybrid suspend mode)
+    // lets it pass every handler and ends the calling thread.
+    static readonly Dictionary<MethodInfo, Func<object, object[], object>> invokers =
+        new Dictionary<MethodInfo, Func<object, object[], object>>();
+    static readonly Dictionary<Type, Func<object>> constructors = new Dictionary<Type, Func<object>>();
+
+    static Func<object, object[], object> Invoker(MethodInfo m) {
+        lock (invokers) {
+            Func<object, object[], object> f;
+            if (invokers.TryGetValue(m, out f)) return f;
+            ParameterInfo[] ps = m.GetParameters();
+            if (m.DeclaringType.IsValueType || m.ContainsGenericParameters ||
+                Array.Exists(ps, p => p.ParameterType.IsByRef)) {
+                f = (target, args) => m.Invoke(target, args);
+            } else {
+                var dm = new DynamicMethod("Invoke_" + m.Name, typeof(object),
+                                           new[] { typeof(object), typeof(object[]) }, typeof(Operations).Module, true);
+                ILGenerator il = dm.GetILGenerator();
+                if (!m.IsStatic) {
+                    il.Emit(OpCodes.Ldarg_0);
+                    il.Emit(OpCodes.Castclass, m.DeclaringType);
+                }
+                for (int k = 0; k < ps.Length; ++k) {
+                    il.Emit(OpCodes.Ldarg_1);
+                    il.Emit(OpCodes.Ldc_I4, k);
+                    il.Emit(OpCodes.Ldelem_Ref);
+                    il.Emit(OpCodes.Unbox_Any, ps[k].ParameterType);
+                }
+                il.Emit(m.IsStatic ? OpCodes.Call : OpCodes.Callvirt, m);
+                if (m.ReturnType == typeof(void)) {
+                    il.Emit(OpCodes.Ldnull);
+                } else if (m.ReturnType.IsValueType) {
+                    il.Emit(OpCodes.Box, m.ReturnType);
+                }
+                il.Emit(OpCodes.Ret);
+                f = (Func<object, object[], object>)dm.CreateDelegate(typeof(Func<object, object[], object>));
+            }
+            invokers[m] = f;
+            return f;
+        }
+    }
+
+    // A new object of `type` by its public parameterless constructor; other
+    // types go to Activator, which fails with the runtime's own exception.
+    static Func<object> Constructor(Type type) {
+        lock (constructors) {
+            Func<object> f;
+            if (constructors.TryGetValue(type, out f)) return f;
+            ConstructorInfo c = type.GetConstructor(Type.EmptyTypes);
+            if (c == null || type.IsAbstract || type.IsValueType || type.ContainsGenericParameters) {
+                f = () => Activator.CreateInstance(type);
+            } else {
+                var dm = new DynamicMethod("New_" + type.Name, typeof(object), Type.EmptyTypes, typeof(Operations).Module,
+                                           true);
+                ILGenerator il = dm.GetILGenerator();
+                il.Emit(OpCodes.Newobj, c);
+                il.Emit(OpCodes.Ret);
+                f = (Func<object>)dm.CreateDelegate(typeof(Func<object>));
+            }
+            constructors[type] = f;
+            return f;
+        }
+    }
+
+    static object GetProperty(PropertyInfo p, object target) {
+        MethodInfo getter = p.GetGetMethod();
+        if (getter == null) throw new ArgumentException("Property get method not found.");
+        return Invoker(getter).Invoke(target, new object[0]);
+    }
+
+    static void SetProperty(PropertyInfo p, object target, object value) {
+        MethodInfo setter = p.GetSetMethod();
+        if (setter == null) throw new ArgumentException("Property set method not found.");
+        Invoker(setter).Invoke(target, new object[] { value });
     }
 
     static object Target(IntPtr handle) {
@@ -205,7 +307,7 @@ static class Operations {
         handle = IntPtr.Zero;
         try {
             Type type = LoadWithReferences(assembly).GetType(className, true);
-            handle = NewHandle(Activator.CreateInstance(type));
+            handle = NewHandle(Constructor(type)());
             return 0;
         } catch (Exception e) {
             return Fail(e);
@@ -283,7 +385,7 @@ static class Operations {
             case 3: args = new object[] { Target(objArg), intArg }; break;
             default: args = new object[] { textArg }; break;
             }
-            result = NewHandle(m.Invoke(target, args));
+            result = NewHandle(Invoker(m)(target, args));
             return 0;
         } catch (Exception e) {
             return Fail(e);
@@ -330,7 +432,7 @@ static class Operations {
             if (target == null) throw new NullReferenceException();
             MemberInfo m = Member(target.GetType(), iface, name, iface == null ? MemberTypes.Field : MemberTypes.Property);
             FieldInfo f = m as FieldInfo;
-            Store(f != null ? f.GetValue(target) : ((PropertyInfo)m).GetValue(target, null), out value);
+            Store(f != null ? f.GetValue(target) : GetProperty((PropertyInfo)m, target), out value);
             return 0;
         } catch (Exception e) {
             return Fail(e);
@@ -347,7 +449,7 @@ static class Operations {
                 f.SetValue(target, Convert(i, d, obj, f.FieldType));
             } else {
                 PropertyInfo p = (PropertyInfo)m;
-                p.SetValue(target, Convert(i, d, obj, p.PropertyType), null);
+                SetProperty(p, target, Convert(i, d, obj, p.PropertyType));
             }
             return 0;
         } catch (Exception e) {
@@ -397,6 +499,7 @@ static class Operations {
             SendText(e.ToString(), context, 2);
             return 0;
         } catch (Exception) {
+            KeepThread();
             return 1;
         }
     }
@@ -412,7 +515,7 @@ static class Operations {
                 eventSink(token, h);
             } catch (Exception ex) {
                 if (h != IntPtr.Zero) GCHandle.FromIntPtr(h).Free();
-                try { SendText(ex.ToString(), null); } catch (Exception) { }
+                try { SendFailure(ex.ToString(), CaughtOnSdkThread); } catch (Exception) { }
             }
         }
     }
@@ -425,7 +528,7 @@ static class Operations {
             if (ev == null) throw new MissingMemberException("Quelto.Interfaces.IDaqSystem", "DataAvailable");
             Delegate handler = Delegate.CreateDelegate(ev.EventHandlerType, new Subscription(subscription),
                                                        typeof(Subscription).GetMethod("Handle"));
-            ev.AddEventHandler(target, handler);
+            Invoker(ev.GetAddMethod()).Invoke(target, new object[] { handler });
             return 0;
         } catch (Exception e) {
             return Fail(e);

@@ -7,6 +7,7 @@
 #include "QueltoBridge.h"
 #include "Quelto_ConfigurationHelpers.h"
 #include "Quelto_DaqSystem.h"
+#include "TestPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -58,6 +61,28 @@ struct Blocks {
         return cv.wait_for(lock, timeout, [&] { return seen.size() >= n; });
     }
 };
+
+// Runs `call` on a thread of its own: false when it has not returned within
+// `limit` (the thread hangs, or was ended under it), so that a failure that
+// takes the calling thread fails the test rather than the test program.
+bool ReturnsWithin(std::function<void()> call, std::chrono::seconds limit = std::chrono::seconds(60)) {
+    auto returned = std::make_shared<std::promise<bool>>();
+    std::future<bool> result = returned->get_future();
+    std::thread thread([call = std::move(call), returned] {
+        call();
+        returned->set_value(true);
+    });
+    if (result.wait_for(limit) != std::future_status::ready) {
+        thread.detach();
+        return false;
+    }
+    thread.join();
+    try {
+        return result.get();
+    } catch (const std::future_error&) {
+        return false;  // unwound without returning
+    }
+}
 
 class ManagedBackend : public ::testing::Test {
 protected:
@@ -148,6 +173,107 @@ TEST_F(ManagedBackend, ManagedFailureKeepsTypeMessageAndFullText) {
     // The device goes on working after a failure.
     facade.CalibrateImuOffset(1);
     EXPECT_EQ(facade.GetdeviceState(), 1);
+}
+
+// Thread.Abort of the calling thread, or a real stack overflow, inside an SDK
+// member: that call fails like any other, and the same host thread goes on.
+TEST_F(ManagedBackend, AnSdkMemberAbortingOrOverflowingFailsOnlyThatCall) {
+    Env throwing("QUELTO_FAKE_THROW", "CalibrateGyroscopeOffset");
+    const std::pair<const char*, const char*> faults[] = {{"abort", "System.Threading.ThreadAbortException"},
+                                                          {"overflow", "System.StackOverflowException"}};
+    for (const auto& [fault, type] : faults) {
+        // The sanitizers' runtimes take the signal and stack that Mono turns
+        // into the overflow's exception.
+        if (TestPlatform::Sanitized && std::string(fault) == "overflow") continue;
+        SCOPED_TRACE(fault);
+        Env kind("QUELTO_FAKE_FAULT", fault);
+        void* device = Quelto_Bridge_Create();
+        ASSERT_NE(device, nullptr);
+        std::vector<std::string> errors;
+        int state = -1;
+        ASSERT_TRUE(ReturnsWithin([&] {
+            for (int i = 0; i < 2; ++i) {
+                Quelto_Bridge_CalibrateGyroscopeOffset(device, 1);
+                const char* error = Quelto_Bridge_GetLastError();
+                errors.push_back(error ? error : "");
+                Quelto_Bridge_CalibrateImuOffset(device, 1);  // the thread is still the host's
+                errors.push_back(Quelto_Bridge_GetLastError() ? Quelto_Bridge_GetLastError() : "");
+            }
+            state = Quelto_Bridge_GetdeviceState(device);
+        })) << "the calling thread did not come back";
+        ASSERT_EQ(errors.size(), 4u);
+        for (int i : {0, 2}) EXPECT_NE(errors[i].find(type), std::string::npos) << errors[i];
+        for (int i : {1, 3}) EXPECT_EQ(errors[i], "");
+        EXPECT_EQ(state, 1);
+        EXPECT_TRUE(ReturnsWithin([device] { Quelto_Bridge_Destroy(device); }));
+    }
+    // The facade throws the same failure.
+    Env kind("QUELTO_FAKE_FAULT", "abort");
+    std::string type;
+    EXPECT_TRUE(ReturnsWithin([&] {
+        Quelto_DaqSystem facade;
+        try {
+            facade.CalibrateGyroscopeOffset(2);
+        } catch (const Runtime::Exception& e) {
+            type = e.TypeName();
+        }
+    }));
+    EXPECT_EQ(type, "System.Threading.ThreadAbortException");
+}
+
+// Arrays of element types the SDK never uses (not primitive: the helper
+// cannot pin them) in a block: the block is reported and skipped, the next
+// ones arrive. double[,] (primitive, the wrong size) is reported the same way.
+TEST_F(ManagedBackend, ABlockWithAnArrayOfAnotherElementTypeIsReportedAndSkipped) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"string[]", "SyncSamples"}, {"DateTime[]", "SyncSamples"}, {"float[][]", "SyncSamples"},
+        {"object[,]", "EmgSamples"}, {"decimal[,]", "EmgSamples"},  {"double[,]", "EmgSamples"}};
+    for (const auto& [kind, field] : cases) {
+        SCOPED_TRACE(kind);
+        Env blocks("QUELTO_FAKE_BLOCKS", "3");
+        Env odd("QUELTO_FAKE_ODD_ARRAY", kind);
+        Blocks seen;
+        testing::internal::CaptureStderr();
+        {
+            Quelto_DaqSystem facade;
+            facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
+            facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+            EXPECT_TRUE(seen.WaitFor(2, std::chrono::seconds(30)));
+            facade.StopCapturing();
+        }
+        const std::string reported = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(seen.seen.size(), 2u);
+        EXPECT_EQ(seen.seen[0].ScanNumber, 1);
+        EXPECT_EQ(seen.seen[1].ScanNumber, 2);
+        EXPECT_NE(reported.find("a block could not be delivered: "), std::string::npos) << reported;
+        EXPECT_NE(reported.find(std::string("A DataAvailableEventArgs array has an unexpected type: ") + field + "."),
+                  std::string::npos)
+            << reported;
+    }
+}
+
+// The same element types in the configuration reader's result: the load
+// fails with the field's name, nothing is read from the array.
+TEST_F(ManagedBackend, AConfigurationArrayOfAnotherElementTypeFailsTheLoad) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"string[]", "EfaChannelScale"},       {"DateTime[]", "EfaChannelScale"},
+        {"float[][]", "EfaChannelScale"},      {"object[,]", "AnalogOutputSensorNum"},
+        {"decimal[,]", "AnalogOutputSensorNum"}, {"double[,]", "AnalogOutputSensorNum"}};
+    Quelto_DaqSystem facade;
+    for (const auto& [kind, field] : cases) {
+        SCOPED_TRACE(kind);
+        Env odd("QUELTO_FAKE_ODD_ARRAY", kind);
+        try {
+            facade.LoadConfiguration("any.cfg");
+            ADD_FAILURE() << "no exception";
+        } catch (const Runtime::Exception& e) {
+            EXPECT_STREQ(e.TypeName(), "System.InvalidCastException") << e.ToString();
+            EXPECT_NE(e.Message().find(std::string("element type is not the one expected: ") + field + "."),
+                      std::string::npos)
+                << e.Message();
+        }
+    }
+    EXPECT_EQ(facade.LoadConfiguration("any.cfg").EfaChannelScale[10], 2.5f);
 }
 
 TEST_F(ManagedBackend, CreateFailureReturnsNullAndLogsTheManagedText) {

@@ -35,7 +35,7 @@ class FieldLists(unittest.TestCase):
         helper_scalars, helper_arrays = csharp_list(helper, "scalarNames"), csharp_list(helper, "arrayNames")
         reader_scalars = re.findall(r"^\s*(\w+) = (?:static_cast<\w+>\(s\[k\+\+\]\)|flag\(\)|number\(\));",
                                     reader, re.M)
-        reader_arrays = re.findall(r"^\s*view\((\w+)\);", reader, re.M)
+        reader_arrays = re.findall(r"^\s*QUELTO_VIEW\((\w+)\);", reader, re.M)
         self.assertEqual(helper_scalars, reader_scalars)
         self.assertEqual(helper_arrays, reader_arrays)
         self.assertEqual(sorted(helper_scalars), sorted(self.scalars))
