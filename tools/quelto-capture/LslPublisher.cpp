@@ -137,11 +137,12 @@ Lsl::Outlet LslPublisher::MakeMarkerOutlet() {
     return outlet;
 }
 
-void QUELTO_CALL LslPublisher::Listener(Quelto_DataAvailableEventArgs block, const Quelto_BlockInfo&, void* self) {
-    static_cast<LslPublisher*>(self)->Offer(std::move(block));
+void QUELTO_CALL LslPublisher::Listener(Quelto_DataAvailableEventArgs block, const Quelto_BlockInfo& info,
+                                        void* self) {
+    static_cast<LslPublisher*>(self)->Offer(std::move(block), info.arrivalMonotonicNs);
 }
 
-void LslPublisher::Offer(Quelto_DataAvailableEventArgs block) {
+void LslPublisher::Offer(Quelto_DataAvailableEventArgs block, int64_t arrivalMonotonicNs) {
     {
         std::lock_guard lock(mutex_);
         if (stopping_ || offered_ >= limit_.load()) return;
@@ -150,7 +151,7 @@ void LslPublisher::Offer(Quelto_DataAvailableEventArgs block) {
             dropped_.fetch_add(1);
             return;
         }
-        queue_.push_back(Item{false, std::move(block), {}, 0});
+        queue_.push_back(Item{false, std::move(block), {}, static_cast<double>(arrivalMonotonicNs) * 1e-9});
     }
     wake_.notify_one();
 }
@@ -253,7 +254,9 @@ void LslPublisher::Send(const Item& item, const SampleClock& clock) {
     if (scans <= 0) scans = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_SYNC, b.SyncSamples.size());
     if (scans <= 0) scans = static_cast<long>(static_cast<int64_t>(scanRateHz_) * settings_.period_ms / 1000);
     const double start = static_cast<double>(b.ScanNumber) / scanRateHz_;
-    const Segment line = Lean(start, start + static_cast<double>(scans) / scanRateHz_, clock);
+    const double end = start + static_cast<double>(scans) / scanRateHz_;
+    const Segment line = Lean(start, end, clock);
+    if (item.monotonic_s > 0) arrivalAfterStamp_.Add((item.monotonic_s - line.At(end - 1.0 / scanRateHz_)) * 1e3);
     const auto at = [&](double device_s) { return line.At(device_s) + lslMinusMonotonic_; };
     for (size_t gi = 0; gi < groups_.size(); ++gi) {
         const StreamGroup& g = groups_[gi];

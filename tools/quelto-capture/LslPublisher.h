@@ -13,6 +13,7 @@
 #pragma once
 
 #include "LslLibrary.h"
+#include "Percentiles.h"
 #include "SampleClock.h"
 #include "StreamGroups.h"
 
@@ -77,7 +78,7 @@ public:
 
     // A block listener (the bridge's worker thread): queues the block.
     static void QUELTO_CALL Listener(Quelto_DataAvailableEventArgs block, const Quelto_BlockInfo& info, void* self);
-    void Offer(Quelto_DataAvailableEventArgs block);
+    void Offer(Quelto_DataAvailableEventArgs block, int64_t arrivalMonotonicNs = 0);
     // Any thread: a marker of the host at a CLOCK_MONOTONIC time.
     void HostMarker(std::string text, double monotonic_s);
     // Takes no more than `blocks` blocks (those of the file, when one is
@@ -90,6 +91,9 @@ public:
     int64_t Pushed() const { return pushed_.load(); }
     const std::vector<StreamGroup>& Groups() const { return groups_; }
     const std::string& SourceId() const { return settings_.sourceId; }
+    // How much later than the stamp of its last sample each block arrived
+    // (ms): the stamps' accuracy against the arrival times. After Finish().
+    const Percentiles& ArrivalAfterStamp() const { return arrivalAfterStamp_; }
     // Outlets with a consumer (an inlet connected) right now.
     int Consumers() const;
     // Waits until every outlet has a consumer or `seconds` have passed;
@@ -101,7 +105,7 @@ private:
         bool isMarker = false;
         Quelto_DataAvailableEventArgs block;
         std::string text;
-        double monotonic_s = 0;
+        double monotonic_s = 0;  // a marker's time, or a block's arrival
     };
     void Run();
     void Send(const Item& item, const SampleClock& clock);
@@ -136,6 +140,7 @@ private:
     std::atomic<int64_t> dropped_{0}, pushed_{0};
     std::atomic<int64_t> limit_{INT64_MAX};
     int64_t offered_ = 0;  // under mutex_
+    Percentiles arrivalAfterStamp_;  // sending thread
     std::vector<float> data_;
     std::vector<double> stamps_;
     std::thread thread_;

@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "HostMarkers.h"
 #include "Options.h"
+#include "Percentiles.h"
 #include "Recorder.h"
 #include "Streaming.h"
 
@@ -60,7 +61,25 @@ struct Inbox {
     Capture::SharedClock clock;
     int scanRateHz = 0;  // 0: from the first block's EMG count and the period
     std::vector<std::pair<double, std::string>> hostMarkers;
+    // The worker's time: from a block's arrival to this listener, and in
+    // the tool's listeners (this one to the last one), microseconds.
+    int64_t listenersStartNs = 0;  // worker thread only
+    Capture::Percentiles arrivalToListener_us, listeners_us;
 };
+
+int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// The last of the tool's listeners: the time the block spent in them.
+void QUELTO_CALL OnBlockDone(Quelto_DataAvailableEventArgs, const Quelto_BlockInfo&, void* context) {
+    auto& in = *static_cast<Inbox*>(context);
+    const int64_t now = MonotonicNs();
+    std::lock_guard lock(in.mutex);
+    in.listeners_us.Add(static_cast<double>(now - in.listenersStartNs) / 1e3);
+}
 
 int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
     int64_t n = 0;
@@ -71,6 +90,7 @@ int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
 void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, const Quelto_BlockInfo& info, void* context) {
     auto& in = *static_cast<Inbox*>(context);
     const auto now = Clock::now();
+    in.listenersStartNs = MonotonicNs();
     const int64_t emg = Quelto_DataLayout_SamplesPerBlock(QUELTO_BUFFER_EMG, block.EmgSamples.size());
     const int64_t scanStep = emg > 0 ? emg : static_cast<int64_t>(block.SyncSamples.size());
     const int64_t scanRate = in.scanRateHz > 0 ? in.scanRateHz : scanStep * 1000000 / in.period.count();
@@ -79,6 +99,7 @@ void QUELTO_CALL OnBlock(Quelto_DataAvailableEventArgs block, const Quelto_Block
                          static_cast<double>(info.arrivalMonotonicNs) * 1e-9);
     }
     std::lock_guard lock(in.mutex);
+    in.arrivalToListener_us.Add(static_cast<double>(in.listenersStartNs - info.arrivalMonotonicNs) / 1e3);
     if (in.received >= in.wanted) return;
     // How late the block is against the device's real-time schedule.
     const auto due = in.start + in.period * (in.received + 1);
@@ -140,11 +161,15 @@ nlohmann::json StreamsSummary(const Capture::LslPublisher& publisher, const Capt
     }
     streams.push_back({{"name", o.lslName + " Markers"}, {"type", "Markers"}, {"group", "markers"}, {"rate_hz", 0},
                        {"channels", 1}, {"source_id", publisher.SourceId() + "/markers"}});
-    return {{"streams", streams}, {"blocks_pushed", publisher.Pushed()}, {"blocks_dropped", publisher.Dropped()}};
+    const Capture::Percentiles& late = publisher.ArrivalAfterStamp();
+    return {{"streams", streams},
+            {"blocks_pushed", publisher.Pushed()},
+            {"blocks_dropped", publisher.Dropped()},
+            {"arrival_after_last_stamp_ms", {{"min", late.At(0)}, {"p50", late.At(0.5)}, {"p99", late.At(0.99)}}}};
 }
 
 void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const Progress& p, bool interrupted,
-                  const Capture::LslPublisher* publisher) {
+                  const Capture::LslPublisher* publisher, const nlohmann::json& worker) {
     nlohmann::json channels = nlohmann::json::array();
     for (const auto& ch : r.Channels()) {
         const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
@@ -164,7 +189,7 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
     nlohmann::json summary = {{"output", o.output}, {"format", format}, {"period_ms", o.period_ms},
                                     {"record_duration_s", Capture::RecordDuration_ms / 1000.0},
                                     {"records", r.Records()}, {"duration_s", r.Duration_s()},
-                                    {"blocks_received", p.blocks}, {"lost_packets", p.lost},
+                                    {"blocks_received", p.blocks}, {"capture_elapsed_s", p.elapsed_s}, {"lost_packets", p.lost},
                                     {"worst_delay_ms", p.worstDelay_ms},
                                     {"first_block_arrival_unix_ns", p.firstArrivalRealtimeNs},
                                     {"first_block_arrival_utc", UtcText(p.firstArrivalRealtimeNs)},
@@ -174,6 +199,7 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
                                     {"channels", channels}, {"annotations", annotations}};
     if (!r.CsvFiles().empty()) summary["csv_files"] = r.CsvFiles();
     if (publisher) summary["lsl"] = StreamsSummary(*publisher, o);
+    summary["worker"] = worker;
     Capture::WriteAtomically(o.summary, summary.dump(2) + '\n', o.overwrite);
 }
 
@@ -269,6 +295,7 @@ int Run(const Capture::Options& o) {
             publisher->SetLimit(wanted);
             device.AddBlockListener(&Capture::LslPublisher::Listener, publisher.get());
         }
+        device.AddBlockListener(&OnBlockDone, &inbox);
         inbox.start = Clock::now();
         device.StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(Capture::PeriodNumber(o.period_ms)));
         if (o.startTrigger) device.GenerateInternalStartTrigger();
@@ -332,6 +359,7 @@ int Run(const Capture::Options& o) {
             }
         }
         device.StopCapturing();
+        device.RemoveBlockListener(&OnBlockDone, &inbox);
         device.RemoveBlockListener(&OnBlock, &inbox);
         if (publisher) device.RemoveBlockListener(&Capture::LslPublisher::Listener, publisher.get());
     }
@@ -348,7 +376,15 @@ int Run(const Capture::Options& o) {
                      stalled ? "the device sent no block for 5 s" : "stopped", Capture::RecordDuration_ms);
         return 1;
     }
-    if (!o.summary.empty()) WriteSummary(o, recorder, progress, interrupted, publisher.get());
+    if (!o.summary.empty()) {
+        std::lock_guard lock(inbox.mutex);
+        const nlohmann::json worker = {
+            {"arrival_to_listener_us_p50", inbox.arrivalToListener_us.At(0.5)},
+            {"arrival_to_listener_us_p99", inbox.arrivalToListener_us.At(0.99)},
+            {"listeners_us_p50", inbox.listeners_us.At(0.5)},
+            {"listeners_us_p99", inbox.listeners_us.At(0.99)}};
+        WriteSummary(o, recorder, progress, interrupted, publisher.get(), worker);
+    }
     if (!o.quiet) {
         std::printf("%s: %.1f s, %zu channels, %lld blocks, %.2f M samples/s, %lld lost packets, worst callback delay %.1f ms%s\n",
                     o.writeFile ? o.output.c_str() : "LSL", recorder.Duration_s(), recorder.Channels().size(),
