@@ -96,11 +96,6 @@ std::size_t AppDomain::AssemblyResolveCount() const {
     return resolveHandlers_.size();
 }
 
-std::vector<AssemblyRef> AppDomain::GetAssemblies() const {
-    std::lock_guard lock(mutex_);
-    return assemblies_;
-}
-
 AssemblyRef AppDomain::FindLoaded(const std::string& simpleName) const {
     for (const auto& a : assemblies_) {
         if (a->SimpleName() == simpleName) return a;

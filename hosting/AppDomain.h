@@ -25,7 +25,6 @@ public:
     // Simple name: the full name up to its first comma.
     std::string SimpleName() const;
     Ref<Object> CreateInstance(const std::string& className) const;
-    bool HasClass(const std::string& className) const { return classes_.count(className) != 0; }
     // Address of an exported symbol of the library, or null.
     void* GetExport(const char* name) const;
     // A .NET assembly, served by the managed backend (ManagedRuntime.h).
@@ -76,8 +75,6 @@ public:
     Ref<T> CreateInstance(const std::string& assemblyFullName, const std::string& className) {
         return Runtime::CreateInstance<T>(*this, assemblyFullName, className);
     }
-
-    std::vector<AssemblyRef> GetAssemblies() const;
 
     // Folder of the host executable, where the runtime probes first.
     static std::string ApplicationBase();

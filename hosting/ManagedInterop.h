@@ -127,7 +127,5 @@ void ReportRuntimeThreadFailure(const std::u16string& text) noexcept;
 // than end it or the process (Mono: its legacy unhandled-exception policy,
 // from then on). False when the runtime has no such setting.
 bool KeepFailedThreadsRunning() noexcept;
-// True once such a failure was reported.
-bool UnhandledFailureSeen();
 
 }  // namespace Hosting::Managed

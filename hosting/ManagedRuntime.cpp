@@ -2,6 +2,7 @@
 
 #include "BridgeFolder.h"
 #include "ManagedInterop.h"
+#include "ManagedObjects.h"
 
 #include <atomic>
 #include <cstdio>
@@ -11,8 +12,6 @@
 #include <mutex>
 
 namespace Hosting::Managed {
-
-Runtime::Ref<Runtime::Object> Wrap(const std::string& className, intptr_t handle);  // ManagedObjects.cpp
 
 namespace {
 

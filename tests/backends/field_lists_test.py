@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The managed backend names a block's fields twice by hand, in the helper
 assembly (QueltoBridgeHost.cs: the order in which it hands them over) and
-in the native reader of what it hands over (ManagedObjects.cpp), which
+in the native reader of what it hands over (ManagedDevice.cpp), which
 matches them by position: both must hold exactly the fields of the one list
 of a block's fields, in one order between them."""
 import pathlib
@@ -31,7 +31,7 @@ class FieldLists(unittest.TestCase):
 
     def test_both_sides_hold_every_field_of_the_list_in_one_order(self):
         helper = (ROOT / "hosting/managed/QueltoBridgeHost.cs").read_text()
-        reader = (ROOT / "hosting/ManagedObjects.cpp").read_text()
+        reader = (ROOT / "hosting/ManagedDevice.cpp").read_text()
         helper_scalars, helper_arrays = csharp_list(helper, "scalarNames"), csharp_list(helper, "arrayNames")
         reader_scalars = re.findall(r"^\s*(\w+) = (?:static_cast<\w+>\(s\[k\+\+\]\)|flag\(\)|number\(\));",
                                     reader, re.M)

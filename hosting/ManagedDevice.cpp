@@ -1,0 +1,237 @@
+// The device of the managed backend and its data events: the registry of
+// DataAvailable subscriptions that the helper's event sink dispatches to,
+// the reading of one block, and what happens to live devices when an SDK
+// thread fails.
+#include "ManagedObjects.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace Hosting::Managed {
+
+namespace D = Quelto::Common::Definitions;
+
+namespace {
+
+// One block: only its handle until the worker acquires it; then the scalars
+// are read and the arrays are pinned views into the managed arrays, which
+// stay pinned until the last view is released.
+class ManagedEventArgs final : public D::DataAvailableEventArgs {
+public:
+    explicit ManagedEventArgs(intptr_t handle) : handle_(handle) {}
+    ManagedEventArgs(const ManagedEventArgs&) = delete;
+    ManagedEventArgs& operator=(const ManagedEventArgs&) = delete;
+    ~ManagedEventArgs() override {
+        if (handle_) Api().Release(handle_);
+    }
+
+    void Acquire() override {
+        if (!handle_) return;
+        struct Pins {
+            Pins() = default;
+            Pins(const Pins&) = delete;
+            Pins& operator=(const Pins&) = delete;
+            intptr_t event = 0;
+            std::array<PinnedArray, EventArrayCount> arrays{};
+            ~Pins() {
+                Api().ReleasePins(arrays.data(), EventArrayCount);
+                Api().Release(event);
+            }
+        };
+        auto pins = std::make_shared<Pins>();
+        pins->event = handle_;
+        handle_ = 0;
+        int64_t s[EventScalarCount] = {};
+        Check(Api().ReadEvent(pins->event, s, pins->arrays.data()));
+        int k = 0;
+        ScanNumber = static_cast<int32_t>(s[k++]);
+        RemoteControlState = static_cast<uint16_t>(s[k++]);
+        auto flag = [&] { return s[k++] != 0; };
+        auto number = [&] { return static_cast<int32_t>(s[k++]); };
+        StartTriggerDetected = flag();
+        StopTriggerDetected = flag();
+        StartTriggerScan = number();
+        StopTriggerScan = number();
+        StartInsoleTriggerDetected = flag();
+        StopInsoleTriggerDetected = flag();
+        StartInsoleTriggerScan = number();
+        StopInsoleTriggerScan = number();
+        StartInsoleImuTriggerDetected = flag();
+        StopInsoleImuTriggerDetected = flag();
+        StartInsoleImuTriggerScan = number();
+        StopInsoleImuTriggerScan = number();
+        StartAnalogTriggerDetected = flag();
+        StopAnalogTriggerDetected = flag();
+        StartAnalogTriggerScan = number();
+        StopAnalogTriggerScan = number();
+        DataTransferRate = number();
+        UsbLostPackets = number();
+        UsbLowPerformance = flag();
+        InsoleScanNumber = number();
+        InsoleImuScanNumber = number();
+
+        int a = 0;
+        auto view = [&]<class T, int Rank>(Runtime::ArrayRef<T, Rank>& field, const char* name) {
+            const PinnedArray& p = pins->arrays[a++];
+            if (p.Rank == 0) return;  // null
+            const auto extents = ExtentsOf<T, Rank>(
+                p, std::string("A DataAvailableEventArgs array has an unexpected type: ") + name + ".");
+            field = Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, pins);
+        };
+#define QUELTO_VIEW(Name) view(Name, #Name)
+        QUELTO_VIEW(EmgSamples);
+        QUELTO_VIEW(ImuSamples);
+        QUELTO_VIEW(AccelerometerSamples);
+        QUELTO_VIEW(GyroscopeSamples);
+        QUELTO_VIEW(MagnetometerSamples);
+        QUELTO_VIEW(SyncSamples);
+        QUELTO_VIEW(SensorStates);
+        QUELTO_VIEW(FootSwSamples);
+        QUELTO_VIEW(FootSwRawSamples);
+        QUELTO_VIEW(FootSwSensorStates);
+        QUELTO_VIEW(RemoteControlEvents);
+        QUELTO_VIEW(AnalogSamples);
+        QUELTO_VIEW(AnalogStates);
+        QUELTO_VIEW(InsoleSamples);
+        QUELTO_VIEW(InsoleImuSamples);
+        QUELTO_VIEW(InsoleAccelerometerSamples);
+        QUELTO_VIEW(InsoleGyroscopeSamples);
+        QUELTO_VIEW(InsoleStates);
+#undef QUELTO_VIEW
+    }
+
+private:
+    intptr_t handle_;
+};
+
+std::mutex g_devicesMutex;
+std::unordered_map<intptr_t, D::DataAvailableEventHandler> g_subscriptions;
+std::unordered_set<class ManagedDevice*> g_devices;
+intptr_t g_nextSubscription = 1;
+
+class ManagedDevice final : public ManagedObject, public Quelto::Interfaces::IDaqSystem {
+public:
+    explicit ManagedDevice(intptr_t h) : ManagedObject(h) {
+        std::lock_guard lock(g_devicesMutex);
+        g_devices.insert(this);
+    }
+    ~ManagedDevice() override {
+        std::lock_guard lock(g_devicesMutex);
+        g_devices.erase(this);
+        for (intptr_t id : subscriptions_) g_subscriptions.erase(id);
+    }
+
+    void StartCapturing(D::DataAvailableEventPeriod period) override {
+        Do(u"StartCapturing", 1, 0, static_cast<int32_t>(period));
+    }
+    void StopCapturing() override { Do(u"StopCapturing"); }
+    void GenerateInternalStartTrigger() override { Do(u"GenerateInternalStartTrigger"); }
+    void GenerateInternalStopTrigger() override { Do(u"GenerateInternalStopTrigger"); }
+    void UpdateDisplay() override { Do(u"UpdateDisplay"); }
+    void QL_SaveCurrentRxConfiguration() override { Do(u"QL_SaveCurrentRxConfiguration"); }
+    void ConfigureCapture(const Runtime::Ref<D::ICaptureConfiguration>& c) override {
+        Do(u"ConfigureCapture", 2, HandleOf(c));
+    }
+    void ConfigureSensor(const Runtime::Ref<D::ISensorConfiguration>& c, int32_t sensor) override {
+        Do(u"ConfigureSensor", 3, HandleOf(c), sensor);
+    }
+    void CalibrateSensorImuOffset(int32_t sensor) override { Do(u"CalibrateSensorImuOffset", 1, 0, sensor); }
+    void CalibrateGyroscopeOffset(int32_t sensor) override { Do(u"CalibrateGyroscopeOffset", 1, 0, sensor); }
+    void DetectAccelerometerOffset(int32_t sensor) override { Do(u"DetectAccelerometerOffset", 1, 0, sensor); }
+    void QL_CalibrateEmgOffset(int32_t sensor) override { Do(u"QL_CalibrateEmgOffset", 1, 0, sensor); }
+    D::DeviceState get_State() const override {
+        {
+            std::lock_guard lock(g_devicesMutex);
+            if (failed_) return D::DeviceState::Error;
+        }
+        return static_cast<D::DeviceState>(Get(DeviceInterface, u"State").I);
+    }
+    Runtime::Ref<D::IExtVersion> get_SoftwareVersion() const override {
+        return AdoptVersion(Get(DeviceInterface, u"SoftwareVersion").Obj);
+    }
+    void add_DataAvailable(D::DataAvailableEventHandler handler) override {
+        intptr_t id = 0;
+        {
+            std::lock_guard lock(g_devicesMutex);
+            id = g_nextSubscription++;
+            g_subscriptions.emplace(id, std::move(handler));
+            subscriptions_.push_back(id);
+        }
+        Check(Api().Subscribe(HandleValue(), id));
+    }
+    void Dispose() override { Call(u"System.IDisposable", u"Dispose"); }
+
+    void MarkFailed() { failed_ = true; }  // under g_devicesMutex
+
+private:
+    // A member of IDaqSystem, discarding its result.
+    void Do(const char16_t* method, int shape = 0, intptr_t obj = 0, int32_t number = 0) {
+        Call(DeviceInterface, method, shape, obj, number);
+    }
+
+    std::vector<intptr_t> subscriptions_;  // under g_devicesMutex
+    bool failed_ = false;
+};
+
+}  // namespace
+
+Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle) { return Adopt<ManagedDevice>(handle); }
+
+void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept {
+    try {
+        D::DataAvailableEventHandler handler;
+        {
+            std::lock_guard lock(g_devicesMutex);
+            auto it = g_subscriptions.find(id);
+            if (it != g_subscriptions.end()) handler = it->second;
+        }
+        auto e = std::make_shared<ManagedEventArgs>(eventArgs);
+        if (handler) handler(nullptr, e);
+    } catch (...) {
+        // Out of memory: the block is lost, the SDK's thread goes on.
+    }
+}
+
+void ReportUnhandled(const std::u16string& text) noexcept {
+    try {
+        {
+            std::lock_guard lock(g_devicesMutex);
+            for (ManagedDevice* device : g_devices) device->MarkFailed();
+        }
+        const std::string line =
+            "Quelto.bridge: an SDK thread failed; capture has stopped: " + Runtime::Text::ToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        Runtime::Debug::Write(line);
+    } catch (...) {
+    }
+}
+
+void ReportRuntimeThreadFailure(const std::u16string& text) noexcept {
+    try {
+        const std::string line =
+            "Quelto.bridge: SDK code failed on the runtime's finalizer or pool thread, which goes on: " +
+            Runtime::Text::ToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        Runtime::Debug::Write(line);
+    } catch (...) {
+    }
+}
+
+void EndProcessForUncontainedFailure(const std::u16string& text) noexcept {
+    try {
+        const std::string line =
+            "Quelto.bridge: an SDK failure passed every handler of the call that met it and cannot be returned to "
+            "the host; the process ends: " +
+            Runtime::Text::ToUtf8(text) + "\n";
+        std::fputs(line.c_str(), stderr);
+        Runtime::Debug::Write(line);
+    } catch (...) {
+    }
+    std::abort();
+}
+
+}  // namespace Hosting::Managed

@@ -1,0 +1,117 @@
+// The managed backend's object model: owning handles to managed objects,
+// the base of every contract object of this backend, pinned views of
+// managed arrays, and the makers of each kind of object. Defined by
+// concern: ManagedHandles.cpp (handles, Wrap), ManagedConfigurationObjects.cpp,
+// ManagedDevice.cpp (events and the device), ManagedConfigurationFile.cpp
+// (the configuration reader and its records).
+#pragma once
+
+#include "ManagedInterop.h"
+#include "ManagedRuntime.h"
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace Hosting::Managed {
+
+// An owning handle (a GC handle), released when its holder goes.
+class Handle {
+public:
+    explicit Handle(intptr_t h) : h_(h) {}
+    ~Handle();
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    intptr_t get() const { return h_; }
+
+private:
+    intptr_t h_;
+};
+
+// A contract object of this backend: holds its managed object and forwards
+// members to it by interface and member name.
+class ManagedObject : public virtual Runtime::Object {
+public:
+    explicit ManagedObject(intptr_t h) : handle_(h) {}
+    intptr_t HandleValue() const { return handle_.get(); }
+
+protected:
+    Value Get(const char16_t* iface, const char16_t* name) const;
+    void Set(const char16_t* iface, const char16_t* name, int64_t i, double d = 0, intptr_t obj = 0);
+    intptr_t Call(const char16_t* iface, const char16_t* method, int shape = 0, intptr_t obj = 0, int32_t number = 0,
+                  const char16_t* text = nullptr);
+
+private:
+    Handle handle_;
+};
+
+// The handle of a contract object of this backend (0 for null); objects of
+// the native backend cannot be handed to a managed SDK.
+intptr_t HandleOf(const Runtime::Ref<Runtime::Object>& object);
+
+template <class T>
+Runtime::Ref<T> Adopt(intptr_t handle) {
+    if (!handle) return nullptr;
+    return std::make_shared<T>(handle);
+}
+
+// The extents of a pinned array of rank `Rank` whose elements are T's. The
+// helper pins only arrays of a primitive element type: any other (strings,
+// objects, decimals, dates, nested arrays) comes with element size 0 and no
+// storage address, and is refused here like a primitive of the wrong size.
+template <class T, int Rank>
+std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, const std::string& refusal) {
+    static_assert(Rank >= 1 && Rank <= 3, "the helper gives three extents");
+    if (p.Rank != Rank || p.ElementSize != static_cast<int32_t>(sizeof(T))) {
+        throw Runtime::InvalidCastException(refusal);
+    }
+    std::array<int32_t, Rank> extents{};
+    bool empty = false;
+    for (int d = 0; d < Rank; ++d) {
+        extents[d] = p.Length[d];
+        empty = empty || p.Length[d] <= 0;
+    }
+    if (!empty && !p.Data) throw Runtime::InvalidCastException(refusal);
+    return extents;
+}
+
+// Pins the managed array `arrayHandle` (taking over the handle) and keeps
+// it pinned as long as the returned owner lives.
+std::shared_ptr<void> PinArray(intptr_t arrayHandle, PinnedArray& pinned);
+
+// A pinned managed array seen in place: writes reach the managed array.
+// `name`: the field or property it was read from, for the failure's text.
+template <class T, int Rank>
+Runtime::ArrayRef<T, Rank> ViewOf(intptr_t arrayHandle, const char16_t* name) {
+    if (!arrayHandle) return nullptr;
+    PinnedArray p{};
+    auto keep = PinArray(arrayHandle, p);
+    const auto extents = ExtentsOf<T, Rank>(
+        p, "The managed array's rank or element type is not the one expected: " + Runtime::Text::ToUtf8(name) + ".");
+    return Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, std::move(keep));
+}
+
+// The contract object for a new handle to an object of `className` (null
+// for 0); the handle is taken over.
+Runtime::Ref<Runtime::Object> Wrap(const std::string& className, intptr_t handle);
+
+// Makers by kind, each taking over the handle (null for 0).
+Runtime::Ref<Quelto::Common::Definitions::ICaptureConfiguration> AdoptCapture(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::ISensorConfiguration> AdoptSensor(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::IFootSwTransducerEnabled> AdoptEnabled(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::IFootSwTransducerThreshold> AdoptThreshold(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::IExtVersion> AdoptVersion(intptr_t handle);
+Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::ICfgReader> AdoptReader(intptr_t handle);
+Runtime::Ref<Quelto::Common::Definitions::ConfigurationExportBase> AdoptConfiguration(intptr_t handle);
+
+// Interface names the objects are reached through.
+inline constexpr const char16_t* DeviceInterface = u"Quelto.Interfaces.IDaqSystem";
+inline constexpr const char16_t* CaptureInterface = u"Quelto.Common.Definitions.ICaptureConfiguration";
+inline constexpr const char16_t* SensorInterface = u"Quelto.Common.Definitions.ISensorConfiguration";
+inline constexpr const char16_t* EnabledInterface = u"Quelto.Common.Definitions.IFootSwTransducerEnabled";
+inline constexpr const char16_t* ThresholdInterface = u"Quelto.Common.Definitions.IFootSwTransducerThreshold";
+inline constexpr const char16_t* VersionInterface = u"Quelto.Common.Definitions.IExtVersion";
+inline constexpr const char16_t* ReaderInterface = u"PellimorCfgReader.ICfgReader";
+
+}  // namespace Hosting::Managed
