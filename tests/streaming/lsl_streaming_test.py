@@ -80,8 +80,9 @@ def check_grid(collectors):
         rate = RATES[group]
         steps = np.diff(stamps)
         assert np.all(steps > 0), (group, steps.min())
-        # Even steps: the rate, bent by drift and slewing (1000 ppm at most).
-        assert np.all(np.abs(steps * rate - 1) < 1.5e-3), (group, np.abs(steps * rate - 1).max())
+        # Even steps: the rate, bent by drift and slewing (1000 ppm at most
+        # each).
+        assert np.all(np.abs(steps * rate - 1) < 2.05e-3), (group, np.abs(steps * rate - 1).max())
         # The same anchor: sample 0 of every stream is sample 0 of EMG.
         assert abs(stamps[0] - t0) < 2e-4, (group, stamps[0] - t0)
         # A sample is stamped before it could be pulled, by less than a
@@ -201,7 +202,8 @@ def case_netns(args, work, config):
     got = np.load(saved)
     for group, rate in RATES.items():
         data, labels = got[f"{group}.data"], got[f"{group}.labels"]
-        assert data.shape == (DURATION * rate, len(labels)), (group, data.shape)
+        head = np.allclose(data[:20, 0], signals[str(labels[0])][:20], atol=1e-2)
+        assert data.shape == (DURATION * rate, len(labels)), (group, data.shape, "head equal" if head else "head differs")
         for i, label in enumerate(labels):
             expected = signals[str(label)]
             assert np.all(np.abs(data[:, i] - expected) <= steps[str(label)] / 2 + np.abs(expected) * 2e-7 + 1e-9), label
@@ -213,7 +215,10 @@ def case_labrecorder(args, work, config):
     import pyxdf
 
     prefix = f"quelto-test/{os.getpid()}/labrecorder"
-    proc, bdf, summary = start_tool(args, work, prefix, ["--lsl-wait", "30", "--start-trigger"], None, config)
+    # LabRecorder pulls about twice a second: the streams stay long enough
+    # after the capture for it to take the last data on a loaded machine.
+    proc, bdf, summary = start_tool(args, work, prefix, ["--lsl-wait", "30", "--start-trigger", "--lsl-linger", "3"],
+                                    None, config)
     support.resolve(prefix)
     xdf = os.path.join(work, "session.xdf")
     recorder = LabRecorder()
@@ -228,7 +233,9 @@ def case_labrecorder(args, work, config):
     proc.stdin.flush()
     finish_tool(proc)
     recorder.stop()
-    streams, _ = pyxdf.load_xdf(xdf, synchronize_clocks=True, dejitter_timestamps=False)
+    # As recorded: on one machine the clock offsets are nil, and their
+    # interpolation would bend the stamps being checked.
+    streams, _ = pyxdf.load_xdf(xdf, synchronize_clocks=False, dejitter_timestamps=False)
     signals, annotations, steps, _ = support.read_bdf(bdf)
     by_group = {s["info"]["source_id"][0].rsplit("/", 1)[-1]: s for s in streams}
     assert sorted(by_group) == sorted(list(RATES) + ["markers"]), sorted(by_group)
@@ -241,7 +248,7 @@ def case_labrecorder(args, work, config):
             expected = signals[label]
             assert np.all(np.abs(data[:, i] - expected) <= steps[label] / 2 + np.abs(expected) * 2e-7 + 1e-9), label
         steps_t = np.diff(s["time_stamps"])
-        assert np.all(np.abs(steps_t * rate - 1) < 1.5e-3), (group, np.abs(steps_t * rate - 1).max())
+        assert np.all(np.abs(steps_t * rate - 1) < 2.05e-3), (group, np.abs(steps_t * rate - 1).max())
     t0 = by_group["emg"]["time_stamps"][0]
     markers = by_group["markers"]
     texts = [m[0] for m in markers["time_series"]]

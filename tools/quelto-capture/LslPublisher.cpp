@@ -72,7 +72,9 @@ LslPublisher::~LslPublisher() {
     // liblsl sends on threads of its own and has no flush: an outlet that
     // goes at once can take the last chunks with it. Give connected inlets
     // a moment to take them.
-    if (Consumers() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(LingerMilliseconds));
+    if (settings_.linger_s > 0 && (sawConsumers_ || Consumers() > 0)) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(settings_.linger_s));
+    }
     for (Lsl::Outlet o : outlets_) api_.destroy_outlet(o);
     if (markers_) api_.destroy_outlet(markers_);
 }
@@ -292,6 +294,7 @@ void LslPublisher::Send(const Item& item, const SampleClock& clock) {
         SendMarker(code == QUELTO_REMOTE_MARKER ? "Marker" : "Remote " + std::to_string(code), at(b.ScanNumber / scan));
     }
     pushed_.fetch_add(1);
+    if (!sawConsumers_.load(std::memory_order_relaxed) && Consumers() > 0) sawConsumers_ = true;
 }
 
 }  // namespace Capture

@@ -55,6 +55,7 @@ struct LslSettings {
     std::string deviceSoftware;   // "1.4.2.7"
     double bufferSeconds = 30;    // what an outlet keeps for a slow inlet
     size_t queueBlocks = 0;       // 0: two seconds of blocks (at least 8)
+    double linger_s = 1;          // outlets stay this long after the last push while inlets are connected
 };
 
 // "quelto/<host name>/<device software>": the same for every run of the tool
@@ -65,7 +66,7 @@ class LslPublisher {
 public:
     static constexpr double WarmUpSeconds = 0.5;
     static constexpr double MaxSlew = 1e-3;
-    static constexpr int LingerMilliseconds = 1000;
+
 
     // Creates the outlets (visible on the network from now on) and starts
     // the sending thread. Throws std::runtime_error when an outlet cannot be
@@ -141,6 +142,7 @@ private:
     std::atomic<int64_t> limit_{INT64_MAX};
     int64_t offered_ = 0;  // under mutex_
     Percentiles arrivalAfterStamp_;  // sending thread
+    std::atomic<bool> sawConsumers_{false};
     std::vector<float> data_;
     std::vector<double> stamps_;
     std::thread thread_;

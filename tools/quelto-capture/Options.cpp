@@ -129,8 +129,27 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
                     "Before capturing, wait up to this many seconds until every stream has an inlet "
                     "(LabRecorder, a viewer), so that they receive the first sample")
         ->check(CLI::Range(0.0, 3600.0));
+    lsl->add_option("--lsl-linger", o.lslLinger_s,
+                    "Seconds the streams stay after the capture while inlets are connected, so that they "
+                    "take the last data (liblsl has no flush)")
+        ->check(CLI::Range(0.0, 600.0))
+        ->capture_default_str();
     lsl->add_flag("--markers,!--no-markers", o.stdinMarkers,
                   "Read markers from standard input, one per line (default: on with --lsl)");
+    auto* look = app.add_option_group("Signal quality", "The sensors' signals before and while recording");
+    auto* check = look->add_option("--check", o.check_s,
+                                   "Run the device for SECONDS (default 5), print the signal quality of every enabled "
+                                   "sensor and exit with 3 when one is bad; records nothing")
+                      ->expected(0, 1)
+                      ->default_str("5")
+                      ->type_name("[SECONDS]")
+                      ->check(CLI::Range(1.0, 600.0));
+    look->add_flag("--json", o.json, "With --check: the report as JSON on standard output");
+    look->add_option("--view", o.view,
+                     "Serve a live view of the capture in the browser at ADDRESS:PORT (default 127.0.0.1:8080)")
+        ->expected(0, 1)
+        ->default_str("127.0.0.1:8080")
+        ->type_name("[ADDRESS:PORT]");
     auto* sim = app.add_option_group("Simulated device", "Settings of the simulated SDK (environment QUELTO_SIM_*)");
     sim->add_option("--seed", seed, "Seed of the synthetic signals (0 to 2^64 - 1)")->check(CheckSeed, "SEED");
     sim->add_option("--replay", o.replay, "Replay this EDF+/BDF+ recording made by quelto-capture as the device's data")
@@ -159,6 +178,23 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         return app.exit(CLI::ValidationError("--duration", "must be a number of seconds from 0.1 to 86400"));
     }
     o.durationGiven = duration->count() > 0;
+    if (check->count() > 0) {
+        for (const char* other : {"--output", "--csv", "--summary", "--lsl", "--view"}) {
+            if (app.count(other) > 0) return app.exit(CLI::ValidationError("--check", std::string("records nothing: drop ") + other));
+        }
+        o.writeFile = false;
+        o.output.clear();
+    } else if (o.json) {
+        return app.exit(CLI::ValidationError("--json", "goes with --check"));
+    }
+    if (!o.view.empty() && !o.lsl) {
+        // Viewing only: no file unless --output names one.
+        o.writeFile = app.count("--output") > 0;
+        if (!o.writeFile && !o.csv.empty()) {
+            return app.exit(CLI::ValidationError("--csv", "goes with --output; to view and write CSV, give -o NAME.csv"));
+        }
+        if (!o.writeFile) o.output.clear();
+    }
     if (o.lsl) {
         o.writeFile = app.count("--output") > 0;
         if (!o.writeFile && !o.csv.empty()) {

@@ -37,7 +37,15 @@ struct Options {
     std::string lslName = "Quelto";
     std::string lslSourceId;  // empty: DefaultSourceId()
     double lslWait_s = 0;     // wait this long for an inlet on every stream before starting
+    double lslLinger_s = 1;   // keep the streams this long after the capture for inlets to take the last data
     bool stdinMarkers = false;  // each line on standard input is a marker
+    // Signal quality: --check runs the device this many seconds and
+    // reports (0: no check); --json gives the report as JSON.
+    double check_s = 0;
+    bool json = false;
+    // Live view: the address and port to serve the page on (empty: none);
+    // addresses other than loopback only with viewAnyAddress.
+    std::string view;
 };
 
 // Parses argv. Returns the exit code to leave with when the program should

@@ -53,6 +53,7 @@ void SampleClock::Fit() {
     // late): a window's earliest block is late only when all of it was.
     std::vector<const Window*> used;
     for (const Window& w : windows_) used.push_back(&w);
+    const bool withDrift = span >= DriftSpanSeconds;
     for (int pass = 0; pass < 2; ++pass) {
         double md = 0, me = 0;
         for (const Window* w : used) {
@@ -66,7 +67,7 @@ void SampleClock::Fit() {
             sdd += (w->device - md) * (w->device - md);
             sde += (w->device - md) * (w->excess - me);
         }
-        drift_ = std::clamp(sdd > 0 ? sde / sdd : 0.0, -MaxDrift, MaxDrift);
+        drift_ = withDrift ? std::clamp(sdd > 0 ? sde / sdd : 0.0, -MaxDrift, MaxDrift) : 0.0;
         offset_ = me - drift_ * md;
         std::vector<const Window*> kept;
         for (const Window* w : used) {

@@ -11,8 +11,10 @@
 // Observations are grouped into windows of one device second; each window
 // keeps its earliest arrival (relative to its device time). The line is a
 // least-squares fit through the window minima of the last minute, fitted
-// again without the windows 2 ms or more above it (only the offset, drift
-// 0, until three windows span two seconds). Drift is limited
+// again without the windows 2 ms or more above it. Until three windows span
+// two seconds the line is the lowest arrival; until they span twenty, its
+// drift is 0 (a real clock drifts by tens of ppm, which a few noisy seconds
+// cannot tell from the arrivals' jitter). Drift is limited
 // to +-1000 ppm, far beyond any crystal. A device that runs well ahead of
 // real time (a fast replay: 5 % and 50 ms or more) is left at the offset
 // found so far and its own pace.
@@ -40,6 +42,7 @@ public:
     static constexpr double WindowSeconds = 1.0;
     static constexpr double HistorySeconds = 60.0;
     static constexpr double MaxDrift = 1e-3;
+    static constexpr double DriftSpanSeconds = 20.0;
     static constexpr double FreeRunningPace = 0.05;  // and PaceSlack seconds of delay
     static constexpr double PaceSlack = 0.05;
     static constexpr double OutlierSeconds = 0.002;  // above the first line: left out of the second

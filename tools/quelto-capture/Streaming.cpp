@@ -72,6 +72,7 @@ std::unique_ptr<LslPublisher> Publish(const Options& o, const Lsl::Library& lsl,
     LslSettings settings;
     settings.name = o.lslName;
     settings.period_ms = o.period_ms;
+    settings.linger_s = o.lslLinger_s;
     settings.deviceSoftware = VersionText(first.software);
     settings.sourceId = o.lslSourceId.empty() ? DefaultSourceId(settings.deviceSoftware) : o.lslSourceId;
     return std::make_unique<LslPublisher>(lsl, GroupChannels(first.channels.channels), first.channels.scanRateHz,
