@@ -19,6 +19,20 @@
 #include <utility>
 #include <vector>
 
+// The exception types leave the bridge library with their type information
+// and members, so that hosts catch them by type. Everything linked with the
+// runtime's own code (the bridge, the SDK libraries) defines
+// QUELTO_RUNTIME_BUILDING; hosts import them from the bridge.
+#if defined(_WIN32)
+#if defined(QUELTO_RUNTIME_BUILDING)
+#define QUELTO_RUNTIME_API __declspec(dllexport)
+#else
+#define QUELTO_RUNTIME_API __declspec(dllimport)
+#endif
+#else
+#define QUELTO_RUNTIME_API __attribute__((visibility("default")))
+#endif
+
 namespace Runtime {
 
 // ---------------------------------------------------------------- objects
@@ -47,7 +61,7 @@ using String = std::optional<std::u16string>;
 
 // Base of the runtime's exceptions: a type name, a message and the call stack
 // at the point of the throw.
-class Exception : public std::exception {
+class QUELTO_RUNTIME_API Exception : public std::exception {
 public:
     explicit Exception(std::string message = {});
     Exception(const Exception&) = default;
@@ -69,7 +83,7 @@ private:
 };
 
 #define QUELTO_RUNTIME_EXCEPTION(Name, Base, FullName, DefaultMessage)                 \
-    class Name : public Base {                                                         \
+    class QUELTO_RUNTIME_API Name : public Base {                                      \
     public:                                                                            \
         explicit Name(std::string message = DefaultMessage) : Base(std::move(message)) {} \
         const char* TypeName() const noexcept override { return FullName; }            \

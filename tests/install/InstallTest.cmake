@@ -121,12 +121,14 @@ foreach(sdk Quelto.dll Quelto.Common.dll PellimorCfgReader.dll)
   expect_file("${WORK_DIR}/build/${sdk}")
 endforeach()
 # Without the deployed SDK the facade cannot find it, says where it looked
-# and how to put the SDK there.
+# and how to put the SDK there; the host catches that as Runtime::Exception
+# (exit code 2) and reads its type.
 execute_process(COMMAND "${WORK_DIR}/build/undeployed/consumer_facade_undeployed"
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(rc EQUAL 0 OR NOT err MATCHES "FileNotFound|Could not load file" OR NOT err MATCHES "Looked for Quelto.dll in '[^']*undeployed'"
+if(NOT rc EQUAL 2 OR NOT err MATCHES "caught Runtime::Exception System.IO.FileNotFoundException: "
+   OR NOT err MATCHES "Looked for Quelto.dll in '[^']*undeployed'"
    OR NOT err MATCHES "Copy the SDK libraries beside the program" OR NOT err MATCHES "quelto_bridge_deploy_sdk\\(<target>\\)")
-  message(FATAL_ERROR "consumer_facade_undeployed: expected a failure naming its folder and the way to deploy the SDK (${rc}):\n${out}\n${err}")
+  message(FATAL_ERROR "consumer_facade_undeployed: expected a Runtime::Exception naming its folder and the way to deploy the SDK (${rc}):\n${out}\n${err}")
 endif()
 
 # A host linked by hand with the flags of the .pc file and the rpath that

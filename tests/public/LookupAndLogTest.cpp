@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <future>
+#include <regex>
 #include <set>
 
 using namespace CApiTest;
@@ -223,11 +224,17 @@ TEST(Exports, OnlyTheCFunctionsAndThePublicClassesLeaveTheLibrary) {
         if (!expected.count(n) && n.rfind("Quelto_Bridge_GetVersion", 0) != 0) extras.insert(n);
     for (const auto& n : expected) EXPECT_TRUE(cNames.count(n)) << "missing " << n;
     EXPECT_TRUE(extras.empty()) << "unexpected C symbol " << *extras.begin();
-    bool facadeFound = false;
+    bool facadeFound = false, exceptionTypeFound = false;
+    // The public classes, and the runtime's exception types that hosts catch.
+    const std::regex exceptionType(R"(^((typeinfo|typeinfo name|vtable) for )?Runtime::\w*Exception\b.*)");
     for (const auto& n : others) {
-        EXPECT_TRUE(n.rfind("Quelto_", 0) == 0 || n.find(" for Quelto_") != std::string::npos) << n;
+        EXPECT_TRUE(n.rfind("Quelto_", 0) == 0 || n.find(" for Quelto_") != std::string::npos ||
+                    std::regex_match(n, exceptionType))
+            << n;
         facadeFound |= n.rfind("Quelto_DaqSystem::Quelto_DaqSystem()", 0) == 0;
+        exceptionTypeFound |= n == "typeinfo for Runtime::Exception";
     }
     EXPECT_TRUE(facadeFound);
+    EXPECT_TRUE(exceptionTypeFound);
 }
 #endif

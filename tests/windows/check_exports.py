@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the Windows DLLs from the build machine: the bridge exports exactly
-the C functions unmangled plus the public classes' members, every DLL needs
-only system DLLs, and the import library made from the .def serves every C
-function."""
+the C functions unmangled plus the public classes' members and the runtime's
+exception types, every DLL needs only system DLLs, and the import library
+made from the .def serves every C function."""
 import argparse
 import re
 import subprocess
@@ -67,10 +67,15 @@ def main():
     mangled = [n for n in names if n.startswith("_Z")]
     demangled = run(args.cxxfilt, *mangled).splitlines() if mangled else []
     for raw, name in zip(mangled, demangled):
-        if not (name.startswith("Quelto_") or re.match(r"(vtable|typeinfo|typeinfo name) for Quelto_", name)):
+        public = name.startswith("Quelto_") or re.match(r"(vtable|typeinfo|typeinfo name) for Quelto_", name)
+        # The runtime's exception types, which hosts catch by type.
+        public = public or re.match(r"((vtable|typeinfo|typeinfo name) for )?Runtime::\w*Exception\b", name)
+        if not public:
             failures.append(f"unexpected export {name} ({raw})")
     if "Quelto_DaqSystem::Quelto_DaqSystem()" not in demangled:
         failures.append("the facade's constructor is not exported")
+    if "typeinfo for Runtime::Exception" not in demangled:
+        failures.append("the type information of Runtime::Exception is not exported")
 
     # Linked with -static: nothing from the MinGW runtime DLLs.
     for dll in [args.bridge] + args.sdk:

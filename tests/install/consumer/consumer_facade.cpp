@@ -1,8 +1,10 @@
 // C++ host that constructs the facade itself (no Quelto_Bridge_Create): it
 // finds the SDK in its own folder, where quelto_bridge_deploy_sdk put it.
 // Drives the whole device: a configuration file, the software version, a
-// block period, both triggers and block listeners.
+// block period, both triggers and block listeners. Failures are caught as the
+// facade's header says they come: as the runtime's exception type.
 #include "Quelto_DaqSystem.h"
+#include "Runtime.h"
 
 #include <atomic>
 #include <chrono>
@@ -55,8 +57,11 @@ int main(int argc, char** argv) {
         std::printf("consumer_facade: software %d.%d.%d.%d, %d blocks with both triggers\n", v.Major, v.Minor,
                     v.Build, v.Revision, seen.blocks.load());
         return 0;
+    } catch (const Runtime::Exception& e) {
+        std::fprintf(stderr, "consumer_facade: caught Runtime::Exception %s: %s\n", e.TypeName(), e.Message().c_str());
+        return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "consumer_facade: %s\n", e.what());
-        return 2;
+        return 3;
     }
 }
