@@ -2,6 +2,7 @@
 
 #include "AppDomain.h"
 #include "BlockListeners.h"
+#include "ManagedRuntime.h"
 #include "QueltoWrapperPrivate.h"
 
 #include <cstddef>
@@ -66,6 +67,7 @@ Quelto_DaqSystem::~Quelto_DaqSystem() {
             // A device that fails to release must not take the host down.
         }
         impl->daqSystem.reset();
+        Hosting::Managed::CollectAfterDestroy();
     }
     delete impl;
     impl = nullptr;

@@ -11,6 +11,10 @@
 #include <fstream>
 #include <mutex>
 
+#ifndef _WIN32
+#include <pthread.h>
+#endif
+
 namespace Hosting::Managed {
 
 namespace {
@@ -21,6 +25,9 @@ std::mutex g_startMutex;
 std::string g_startError;  // set once a start failed: later calls fail alike
 int g_collectPerBlock = -1;  // -1: not read from the environment yet
 std::mutex g_collectMutex;
+// Set in a child made by fork() after the runtime started: the child has
+// the runtime's memory but none of its threads, and Mono cannot run there.
+std::atomic<bool> g_forkedChild{false};
 
 extern "C" void TextSink(void* context, int32_t tag, const char16_t* text, int32_t length) noexcept {
     try {
@@ -103,6 +110,9 @@ const HelperTable& Api() {
         throw Runtime::InvalidOperationException(g_startError);
     }
     g_table = table;
+#ifndef _WIN32
+    pthread_atfork(nullptr, nullptr, [] { g_forkedChild.store(true, std::memory_order_relaxed); });
+#endif
     g_running.store(true, std::memory_order_release);
     BridgeFolderChanged();
     return g_table;
@@ -117,6 +127,11 @@ void Check(int32_t status) {
 }
 
 Runtime::Ref<Runtime::Object> CreateInstance(const std::string& assemblyFullName, const std::string& className) {
+    if (g_forkedChild.load(std::memory_order_relaxed)) {
+        throw Runtime::InvalidOperationException(
+            "The managed runtime was started before this process was made by fork(), and Mono cannot run in such a "
+            "child: create devices in the parent, or start a new program in the child (exec)");
+    }
     const HelperTable& api = Api();
     intptr_t handle = 0;
     Check(api.Create(Wide(assemblyFullName).c_str(), Wide(className).c_str(), &handle));
@@ -124,7 +139,7 @@ Runtime::Ref<Runtime::Object> CreateInstance(const std::string& assemblyFullName
 }
 
 void BridgeFolderChanged() {
-    if (!g_running.load(std::memory_order_acquire)) return;
+    if (!g_running.load(std::memory_order_acquire) || g_forkedChild.load(std::memory_order_relaxed)) return;
     const std::string folder = BridgeFolder();
     if (folder.empty()) return;
     Check(g_table.SetBridgeFolder(Wide(folder).c_str()));
@@ -148,6 +163,14 @@ void SetCollectPerBlock(bool enabled) {
 
 void CollectAfterBlock() {
     if (Running() && CollectPerBlock()) Check(g_table.Collect());
+}
+
+void CollectAfterDestroy() noexcept {
+    if (!Running() || g_forkedChild.load(std::memory_order_relaxed)) return;
+    try {
+        Check(g_table.Collect());
+    } catch (...) {
+    }
 }
 
 void CallNothing() { Check(Api().Nothing()); }

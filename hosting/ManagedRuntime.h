@@ -55,6 +55,12 @@ void CollectAfterBlock();
 bool CollectPerBlock();
 void SetCollectPerBlock(bool enabled);
 
+// The last step of destroying a device while the runtime runs: a full
+// collection and the finalizers it makes due. Destroyed devices are small
+// managed objects that the collector would otherwise leave for a long time,
+// with whatever an SDK frees only in finalizers. Failures are ignored.
+void CollectAfterDestroy() noexcept;
+
 // Measuring and tests: one empty native-to-managed call, a full collection,
 // and the managed heap's size in bytes. The runtime must be running.
 void CallNothing();

@@ -8,6 +8,7 @@
 #include "ManagedRuntime.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -160,6 +161,46 @@ extern "C" void EndFailedThread(void*, void*) {
     g_exitThread();
 }
 
+// Once the runtime holds pointers into this library (the helper's sinks, the
+// unhandled-exception hook), unloading it would leave Mono calling unmapped
+// code: the library pins itself for the life of the process.
+void KeepThisLibraryLoaded() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&KeepThisLibraryLoaded), &info) && info.dli_fname) {
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);  // never closed
+    }
+}
+
+// Signals Mono needs for itself: the faults it turns into managed exceptions
+// or reports (chained to the host's handlers), SIGQUIT for its thread dump,
+// the real-time signals it suspends and interrupts threads with, SIGPROF for
+// its sampling profiler. Any other disposition it changes as it starts
+// (SIGPIPE, which it ignores) is given back to the host.
+bool MonoNeeds(int signal) {
+    switch (signal) {
+    case SIGQUIT: case SIGILL: case SIGABRT: case SIGBUS: case SIGFPE: case SIGSEGV: case SIGPROF:
+        return true;
+    default:
+        return signal >= SIGRTMIN;
+    }
+}
+
+struct HostSignals {
+    struct sigaction action[NSIG];
+    bool saved[NSIG] = {};
+    HostSignals() {
+        for (int s = 1; s < NSIG; ++s) saved[s] = !MonoNeeds(s) && sigaction(s, nullptr, &action[s]) == 0;
+    }
+    void Restore() const {
+        for (int s = 1; s < NSIG; ++s) {
+            struct sigaction now {};
+            if (!saved[s] || sigaction(s, nullptr, &now) != 0) continue;
+            const bool same = now.sa_handler == action[s].sa_handler && now.sa_flags == action[s].sa_flags;
+            if (!same) sigaction(s, &action[s], nullptr);
+        }
+    }
+};
+
 }  // namespace
 
 // Mono's legacy unhandled-exception policy leaves a thread whose exception
@@ -201,11 +242,14 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     void* attachedThread = nullptr;
     if (!joined) {
         if (!MonoCanStart(m, error)) return false;
+        KeepThisLibraryLoaded();
         // Mono keeps the host's crash handlers and passes on what it does
         // not handle itself.
         m.set_signal_chaining(1);
         m.config_parse(nullptr);
+        const HostSignals host;
         domain = m.jit_init_version("Quelto.bridge", "v4.0.30319");
+        host.Restore();
         if (!domain) {
             error = "Mono did not start";
             return false;
@@ -220,8 +264,9 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
         g_setExitCode = m.environment_exitcode_set;
         g_parseConfig = m.config_parse_memory;
         m.install_unhandled_exception_hook(&EndFailedThread, nullptr);
-    } else if (!m.domain_get()) {
-        attachedThread = m.thread_attach(domain);
+    } else {
+        KeepThisLibraryLoaded();
+        if (!m.domain_get()) attachedThread = m.thread_attach(domain);
     }
 
     bool ok = false;

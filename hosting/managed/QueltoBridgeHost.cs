@@ -21,7 +21,9 @@ namespace QueltoBridgeHost {
 // Entry point and assembly resolver. Mentions no SDK type, so it loads
 // before any SDK assembly can be found.
 public static class Entry {
-    static string g_bridgeFolderClr;
+    // The folders of the bridge copies in this process, in the order they
+    // started (usually one).
+    static readonly List<string> bridgeFolders = new List<string>();
     static int subscribed;
 
     // `argument`: the address of the native table, in hexadecimal.
@@ -36,18 +38,23 @@ public static class Entry {
     }
 
     internal static void SetBridgeFolder(string folder) {
-        g_bridgeFolderClr = folder;
+        lock (bridgeFolders) {
+            if (!bridgeFolders.Contains(folder)) bridgeFolders.Add(folder);
+        }
         if (Interlocked.Exchange(ref subscribed, 1) == 0) {
             AppDomain.CurrentDomain.AssemblyResolve += ResolveAssembly;
         }
     }
 
-    // "<bridge folder>/<first piece of the name>.dll", when that file exists.
+    // "<bridge folder>/<first piece of the name>.dll", in the first bridge
+    // folder that has that file.
     public static Assembly ResolveAssembly(object sender, ResolveEventArgs args) {
-        string folder = g_bridgeFolderClr;
-        if (folder == null) return null;
-        string path = Path.Combine(folder, args.Name.Split(',')[0] + ".dll");
-        if (File.Exists(path)) return Assembly.LoadFrom(path);
+        string[] folders;
+        lock (bridgeFolders) folders = bridgeFolders.ToArray();
+        foreach (string folder in folders) {
+            string path = Path.Combine(folder, args.Name.Split(',')[0] + ".dll");
+            if (File.Exists(path)) return Assembly.LoadFrom(path);
+        }
         return null;
     }
 }
@@ -119,10 +126,38 @@ static class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int HeapFn(out long bytes);
 
-    static TextSink textSink;
-    static EventSink eventSink;
-    static FailureSink failureSink;
-    // The delegates behind the table: kept alive for the life of the process.
+    // The native side of one copy of the bridge: a process may load the
+    // bridge library twice (two paths), and both copies share this assembly.
+    // Each copy gets its own sinks; everything that reaches native code goes
+    // through the copy the operation or subscription came from.
+    sealed class Bridge {
+        public TextSink Text;
+        public EventSink Events;
+        public FailureSink Failures;
+
+        public unsafe void SendText(string text, IntPtr context, int tag) {
+            fixed (char* p = text) Text(context, tag, (IntPtr)p, text.Length);
+        }
+
+        public unsafe void SendFailure(string text, int kind) {
+            fixed (char* p = text) Failures((IntPtr)p, text.Length, kind);
+        }
+
+        // An exception that no code caught, reported to the bridge on the
+        // failing thread. Runs before the runtime decides what to do with
+        // the thread: the bridge keeps the runtime's own threads (finalizer,
+        // pool; Mono names its finalizer thread "Finalizer") running.
+        public void OnUnhandledException(object sender, UnhandledExceptionEventArgs e) {
+            try {
+                Thread t = Thread.CurrentThread;
+                int kind = t.IsThreadPoolThread || t.Name == "Finalizer" ? UnhandledOnRuntimeThread : UnhandledOnThread;
+                SendFailure(e.ExceptionObject != null ? e.ExceptionObject.ToString() : "Unknown managed failure", kind);
+            } catch (Exception) {
+            }
+        }
+    }
+
+    // The delegates behind the tables: kept alive for the life of the process.
     static readonly List<Delegate> keepAlive = new List<Delegate>();
 
     [ThreadStatic] static Exception lastFailure;
@@ -130,9 +165,12 @@ static class Operations {
     // Table layout (pointer-sized slots): three sinks given by the native
     // side, then the operations in this order.
     internal static void Install(IntPtr table) {
-        textSink = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 0), typeof(TextSink));
-        eventSink = (EventSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, IntPtr.Size), typeof(EventSink));
-        failureSink = (FailureSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 2 * IntPtr.Size), typeof(FailureSink));
+        var own = new Bridge {
+            Text = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 0), typeof(TextSink)),
+            Events = (EventSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, IntPtr.Size), typeof(EventSink)),
+            Failures = (FailureSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 2 * IntPtr.Size),
+                                                                          typeof(FailureSink)),
+        };
         Delegate[] ops = {
             new SetFolderFn(SetBridgeFolder),
             new CreateFn(Create),
@@ -141,49 +179,30 @@ static class Operations {
             new GetMemberFn(GetMember),
             new SetMemberFn(SetMember),
             new PinFn(Pin),
-            new ContextFn(TakeFailure),
-            new SubscribeFn(Subscribe),
+            new ContextFn((unused, context) => TakeFailure(own, context)),
+            new SubscribeFn((device, subscription) => Subscribe(own, device, subscription)),
             new ReadEventFn(ReadEvent),
             new ReleasePinsFn(ReleasePins),
             new NoArgFn(Collect),
             new ElementFn(GetElement),
             new SetElementFn(SetElement),
-            new StringElementFn(GetStringElement),
+            new StringElementFn((array, index, context) => GetStringElement(own, array, index, context)),
             new SetStringElementFn(SetStringElement),
             new NoArgFn(Nothing),
             new HeapFn(HeapBytes),
         };
-        int slot = 3;
-        foreach (Delegate d in ops) {
-            keepAlive.Add(d);
-            Marshal.WriteIntPtr(table, slot++ * IntPtr.Size, Marshal.GetFunctionPointerForDelegate(d));
+        lock (keepAlive) {
+            int slot = 3;
+            foreach (Delegate d in ops) {
+                keepAlive.Add(d);
+                Marshal.WriteIntPtr(table, slot++ * IntPtr.Size, Marshal.GetFunctionPointerForDelegate(d));
+            }
         }
-        AppDomain.CurrentDomain.UnhandledException += OnUnhandledException;
-    }
-
-    // An exception that no code caught, reported to the bridge on the
-    // failing thread. Runs before the runtime decides what to do with the
-    // thread: the bridge keeps the runtime's own threads (finalizer, pool;
-    // Mono names its finalizer thread "Finalizer") running.
-    static void OnUnhandledException(object sender, UnhandledExceptionEventArgs e) {
-        try {
-            Thread t = Thread.CurrentThread;
-            int kind = t.IsThreadPoolThread || t.Name == "Finalizer" ? UnhandledOnRuntimeThread : UnhandledOnThread;
-            SendFailure(e.ExceptionObject != null ? e.ExceptionObject.ToString() : "Unknown managed failure", kind);
-        } catch (Exception) {
-        }
-    }
-
-    static unsafe void SendText(string text, IntPtr context, int tag) {
-        fixed (char* p = text) textSink(context, tag, (IntPtr)p, text.Length);
+        AppDomain.CurrentDomain.UnhandledException += own.OnUnhandledException;
     }
 
     // Kinds of failure report, as the native side reads them.
     const int CaughtOnSdkThread = 0, UnhandledOnThread = 1, UnhandledOnRuntimeThread = 2;
-
-    static unsafe void SendFailure(string text, int kind) {
-        fixed (char* p = text) failureSink((IntPtr)p, text.Length, kind);
-    }
 
     static int Fail(Exception e) {
         KeepThread();
@@ -489,14 +508,14 @@ static class Operations {
 
     // Text of the calling thread's last failure: type name (tag 0), message
     // (1) and the full text form (2).
-    static int TakeFailure(IntPtr unused, IntPtr context) {
+    static int TakeFailure(Bridge own, IntPtr context) {
         try {
             Exception e = lastFailure;
             lastFailure = null;
             if (e == null) return 0;
-            SendText(e.GetType().FullName, context, 0);
-            SendText(e.Message ?? "", context, 1);
-            SendText(e.ToString(), context, 2);
+            own.SendText(e.GetType().FullName, context, 0);
+            own.SendText(e.Message ?? "", context, 1);
+            own.SendText(e.ToString(), context, 2);
             return 0;
         } catch (Exception) {
             KeepThread();
@@ -506,27 +525,28 @@ static class Operations {
 
     // Forwards DataAvailable: only a handle to the event object goes on.
     sealed class Subscription {
+        readonly Bridge own;
         readonly IntPtr token;
-        public Subscription(IntPtr token) { this.token = token; }
+        public Subscription(Bridge own, IntPtr token) { this.own = own; this.token = token; }
         public void Handle(object sender, EventArgs e) {
             IntPtr h = IntPtr.Zero;
             try {
                 h = NewHandle(e);
-                eventSink(token, h);
+                own.Events(token, h);
             } catch (Exception ex) {
                 if (h != IntPtr.Zero) GCHandle.FromIntPtr(h).Free();
-                try { SendFailure(ex.ToString(), CaughtOnSdkThread); } catch (Exception) { }
+                try { own.SendFailure(ex.ToString(), CaughtOnSdkThread); } catch (Exception) { }
             }
         }
     }
 
-    static int Subscribe(IntPtr device, IntPtr subscription) {
+    static int Subscribe(Bridge own, IntPtr device, IntPtr subscription) {
         try {
             object target = Target(device);
             if (target == null) throw new NullReferenceException();
             EventInfo ev = FindInterface(target.GetType(), "Quelto.Interfaces.IDaqSystem").GetEvent("DataAvailable");
             if (ev == null) throw new MissingMemberException("Quelto.Interfaces.IDaqSystem", "DataAvailable");
-            Delegate handler = Delegate.CreateDelegate(ev.EventHandlerType, new Subscription(subscription),
+            Delegate handler = Delegate.CreateDelegate(ev.EventHandlerType, new Subscription(own, subscription),
                                                        typeof(Subscription).GetMethod("Handle"));
             Invoker(ev.GetAddMethod()).Invoke(target, new object[] { handler });
             return 0;
@@ -643,10 +663,10 @@ static class Operations {
     }
 
     // Sends element `index` of a string array as tag 0, or tag 1 for null.
-    static int GetStringElement(IntPtr array, int index, IntPtr context) {
+    static int GetStringElement(Bridge own, IntPtr array, int index, IntPtr context) {
         try {
             string s = (string)((Array)Target(array)).GetValue(index);
-            SendText(s ?? "", context, s == null ? 1 : 0);
+            own.SendText(s ?? "", context, s == null ? 1 : 0);
             return 0;
         } catch (Exception e) {
             return Fail(e);

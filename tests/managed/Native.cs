@@ -15,6 +15,7 @@ static class Native
     [DllImport(Library)] public static extern void QueltoSimShim_ControlSetFailure(string operation, string exceptionType, string message, int times);
     [DllImport(Library)] public static extern void QueltoSimShim_ControlClearFailures();
     [DllImport(Library)] public static extern int QueltoSimShim_ControlLiveDevices();
+    [DllImport(Library)] public static extern int QueltoSimShim_ControlAllocatedDevices();
     [DllImport(Library)] public static extern ulong QueltoSimShim_ControlLatestDevice();
     [DllImport(Library)] public static extern int QueltoSimShim_ControlRaiseBlock(IntPtr block);
     [DllImport(Library)] public static extern int QueltoSimShim_ControlEventThreadId(byte[] text, int capacity);

@@ -29,7 +29,8 @@ static class SdkTests
             { "capture", new[] {
                 Case("BlocksEqualNativeGenerator", BlocksEqualNativeGenerator),
                 Case("StatesAndTriggers", StatesAndTriggers),
-                Case("DisposeFromHandler", DisposeFromHandler) } },
+                Case("DisposeFromHandler", DisposeFromHandler),
+                Case("DisposeFreesTheNativeDevice", DisposeFreesTheNativeDevice) } },
             { "control", new[] {
                 Case("CallLogAndLiveDevices", CallLogAndLiveDevices),
                 Case("InjectedFailures", InjectedFailures),
@@ -293,6 +294,36 @@ static class SdkTests
         Thread.Sleep(100);
         Check.Equal(0, after, "no block after Dispose");
         Check.Equal(live, Native.QueltoSimShim_ControlLiveDevices(), "device gone");
+    }
+
+    // Dispose frees the native device at once (from a handler: once the
+    // handlers return), without a collection: before, only the finalizer did,
+    // and create-dispose cycles grew by the native device each.
+    static void DisposeFreesTheNativeDevice()
+    {
+        int before = Native.QueltoSimShim_ControlAllocatedDevices();
+        for (int i = 0; i < 20; ++i)
+        {
+            var device = new DaqSystem();
+            Check.Equal(before + 1, Native.QueltoSimShim_ControlAllocatedDevices(), "allocated while alive");
+            device.Dispose();
+            Check.Equal(before, Native.QueltoSimShim_ControlAllocatedDevices(), "allocated after Dispose");
+        }
+        var capturing = new DaqSystem();
+        var returned = new ManualResetEvent(false);
+        capturing.DataAvailable += (s, e) =>
+        {
+            if (returned.WaitOne(0)) return;
+            capturing.Dispose();
+            returned.Set();
+        };
+        capturing.StartCapturing((DataAvailableEventPeriod)3);
+        Check.That(returned.WaitOne(10000), "a handler disposed the device");
+        var end = DateTime.UtcNow.AddSeconds(10);
+        while (Native.QueltoSimShim_ControlAllocatedDevices() != before && DateTime.UtcNow < end) Thread.Sleep(1);
+        Check.Equal(before, Native.QueltoSimShim_ControlAllocatedDevices(), "freed after the handlers returned");
+        Check.Throws<InvalidOperationException>(() => capturing.UpdateDisplay(), "a call after Dispose");
+        Check.Equal(DeviceState.Disposed, capturing.State, "state after Dispose");
     }
 
     // The process ends with a device neither capturing nor disposed; the

@@ -26,14 +26,19 @@ namespace Quelto
         private const int WaitSlice_ms = 100;
 
         private readonly object gate = new object();
-        private readonly IntPtr device;
         private readonly Thread thread;
         private DataAvailableEventHandler handlers;
+        // The native device, freed as soon as it is disposed and no call uses
+        // it any more. Each call on it holds a use; the event thread holds
+        // one for its life. All under `gate`.
+        private IntPtr device;
+        private int uses;
         private bool disposed;
 
         public DaqSystem()
         {
             Shim.Check(Shim.QueltoSimShim_DeviceCreate(out device));
+            uses = 1;  // the event thread's
             thread = new Thread(Run) { IsBackground = true, Name = "Quelto.DaqSystem events" };
             thread.Start();
         }
@@ -70,7 +75,15 @@ namespace Quelto
             IntPtr native = configuration == null ? IntPtr.Zero : NativeObjects.FromCapture(configuration);
             try
             {
-                Shim.Check(Shim.QueltoSimShim_DeviceConfigureCapture(device, native));
+                IntPtr d = Use();
+                try
+                {
+                    Shim.Check(Shim.QueltoSimShim_DeviceConfigureCapture(d, native));
+                }
+                finally
+                {
+                    Release();
+                }
             }
             finally
             {
@@ -83,7 +96,15 @@ namespace Quelto
             IntPtr native = configuration == null ? IntPtr.Zero : NativeObjects.FromSensor(configuration);
             try
             {
-                Shim.Check(Shim.QueltoSimShim_DeviceConfigureSensor(device, native, sensor));
+                IntPtr d = Use();
+                try
+                {
+                    Shim.Check(Shim.QueltoSimShim_DeviceConfigureSensor(d, native, sensor));
+                }
+                finally
+                {
+                    Release();
+                }
             }
             finally
             {
@@ -95,8 +116,20 @@ namespace Quelto
         {
             get
             {
+                lock (gate)
+                {
+                    if (disposed) return DeviceState.Disposed;
+                }
                 int state;
-                Shim.Check(Shim.QueltoSimShim_DeviceState(device, out state));
+                IntPtr d = Use();
+                try
+                {
+                    Shim.Check(Shim.QueltoSimShim_DeviceState(d, out state));
+                }
+                finally
+                {
+                    Release();
+                }
                 return (DeviceState)state;
             }
         }
@@ -106,64 +139,125 @@ namespace Quelto
             get
             {
                 int[] v = new int[4];
-                Shim.Check(Shim.QueltoSimShim_DeviceVersion(device, v));
+                IntPtr d = Use();
+                try
+                {
+                    Shim.Check(Shim.QueltoSimShim_DeviceVersion(d, v));
+                }
+                finally
+                {
+                    Release();
+                }
                 return new ExtVersion(v);
             }
         }
 
-        // Stops the device and its thread; a second call does nothing. From a
-        // DataAvailable handler the thread ends once the handlers return.
-        // Later calls reach the disposed device, as on the native SDK.
+        // Stops the device and its thread and frees the native device once
+        // nothing uses it; a second call does nothing. From a DataAvailable
+        // handler the thread ends (and frees it) once the handlers return.
+        // Later calls fail as on the native SDK; State reads Disposed.
         public void Dispose()
         {
+            IntPtr d;
             lock (gate)
             {
                 if (disposed) return;
                 disposed = true;
+                ++uses;
+                d = device;
             }
-            Shim.Check(Shim.QueltoSimShim_DeviceDispose(device));
-            if (Thread.CurrentThread != thread) thread.Join();
+            try
+            {
+                Shim.Check(Shim.QueltoSimShim_DeviceDispose(d));
+                if (Thread.CurrentThread != thread) thread.Join();
+            }
+            finally
+            {
+                Release();
+            }
+            GC.SuppressFinalize(this);
         }
 
-        // Only once the event thread has ended (it holds this object).
+        // A device never disposed: only once its event thread has ended.
         ~DaqSystem()
         {
-            Shim.QueltoSimShim_DeviceFree(device);
+            if (device != IntPtr.Zero) Shim.QueltoSimShim_DeviceFree(device);
+        }
+
+        private IntPtr Use()
+        {
+            lock (gate)
+            {
+                if (disposed) throw new InvalidOperationException("The device has been disposed.");
+                ++uses;
+                return device;
+            }
+        }
+
+        private void Release()
+        {
+            IntPtr free = IntPtr.Zero;
+            lock (gate)
+            {
+                if (--uses == 0 && disposed)
+                {
+                    free = device;
+                    device = IntPtr.Zero;
+                }
+            }
+            if (free != IntPtr.Zero) Shim.QueltoSimShim_DeviceFree(free);
         }
 
         private void Call(string member, int argument)
         {
-            Shim.Check(Shim.QueltoSimShim_DeviceCall(device, Shim.Utf8(member), argument));
+            IntPtr d = Use();
+            try
+            {
+                Shim.Check(Shim.QueltoSimShim_DeviceCall(d, Shim.Utf8(member), argument));
+            }
+            finally
+            {
+                Release();
+            }
         }
 
         private void Run()
         {
-            IntPtr block;
-            int status;
-            while ((status = Shim.QueltoSimShim_DeviceWaitBlock(device, out block, WaitSlice_ms)) != 0)
+            IntPtr d;
+            lock (gate) d = device;
+            try
             {
-                if (status != 1) continue;
-                try
+                IntPtr block;
+                int status;
+                while ((status = Shim.QueltoSimShim_DeviceWaitBlock(d, out block, WaitSlice_ms)) != 0)
                 {
-                    DataAvailableEventArgs e;
+                    if (status != 1) continue;
                     try
                     {
-                        e = NativeBlocks.ToManaged(block);
+                        DataAvailableEventArgs e;
+                        try
+                        {
+                            e = NativeBlocks.ToManaged(block);
+                        }
+                        finally
+                        {
+                            // A copy is made: the native block is let go at once,
+                            // so fast mode is paced by the handlers returning.
+                            Shim.QueltoSimShim_BlockFree(block);
+                        }
+                        DataAvailableEventHandler h;
+                        lock (gate) h = handlers;
+                        if (h != null) h(this, e);
                     }
                     finally
                     {
-                        // A copy is made: the native block is let go at once,
-                        // so fast mode is paced by the handlers returning.
-                        Shim.QueltoSimShim_BlockFree(block);
+                        Shim.QueltoSimShim_DeviceBlockDone(d);
                     }
-                    DataAvailableEventHandler h;
-                    lock (gate) h = handlers;
-                    if (h != null) h(this, e);
                 }
-                finally
-                {
-                    Shim.QueltoSimShim_DeviceBlockDone(device);
-                }
+            }
+            finally
+            {
+                Release();
             }
         }
     }

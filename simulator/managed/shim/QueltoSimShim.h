@@ -178,6 +178,8 @@ QUELTO_SIM_SHIM_API void QueltoSimShim_ControlSetFailure(const char* operation, 
                                                          const char* message, int times);
 QUELTO_SIM_SHIM_API void QueltoSimShim_ControlClearFailures(void);
 QUELTO_SIM_SHIM_API int QueltoSimShim_ControlLiveDevices(void);
+/* Devices made by QueltoSimShim_DeviceCreate and not yet freed. */
+QUELTO_SIM_SHIM_API int QueltoSimShim_ControlAllocatedDevices(void);
 QUELTO_SIM_SHIM_API uint64_t QueltoSimShim_ControlLatestDevice(void);
 /* Raises `block` (a copy of it) as DataAvailable on the latest live device's
  * event thread; returns 1 once the handlers returned, 0 when no device. */

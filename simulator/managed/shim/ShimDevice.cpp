@@ -8,6 +8,7 @@
 #include "SimulatedDaqSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -63,6 +64,7 @@ public:
 // Devices by serial number, for the event thread ids.
 std::mutex g_devicesMutex;
 std::map<uint64_t, QueltoSimShim_Device*> g_devices;
+std::atomic<int> g_allocated{0};
 
 int CopyText(const std::string& text, char* target, int capacity) {
     if (target && capacity > 0) {
@@ -113,6 +115,7 @@ int QueltoSimShim_DeviceCreate(QueltoSimShim_Device** device) {
             QueltoSimShim::g_devices[d->device->Serial()] = d.get();
         }
         *device = d.release();
+        ++QueltoSimShim::g_allocated;
     });
 }
 
@@ -133,6 +136,7 @@ void QueltoSimShim_DeviceFree(QueltoSimShim_Device* d) {
     if (!d) return;
     QueltoSimShim_DeviceDispose(d);
     delete d;
+    --QueltoSimShim::g_allocated;
 }
 
 int QueltoSimShim_DeviceCall(QueltoSimShim_Device* d, const char* member, int32_t argument) {
@@ -283,6 +287,7 @@ void QueltoSimShim_ControlSetFailure(const char* operation, const char* exceptio
 
 void QueltoSimShim_ControlClearFailures(void) { QueltoSim::Control().ClearFailures(); }
 int QueltoSimShim_ControlLiveDevices(void) { return QueltoSim::Control().LiveDevices(); }
+int QueltoSimShim_ControlAllocatedDevices(void) { return QueltoSimShim::g_allocated.load(); }
 uint64_t QueltoSimShim_ControlLatestDevice(void) { return QueltoSim::Control().LatestDevice(); }
 
 int QueltoSimShim_ControlRaiseBlock(const QueltoSimShim_Block* block) {
