@@ -3,8 +3,10 @@
 // Built on the C++ facade, which starts capture with any block period (the
 // C API always uses 100 ms). Blocks arrive on the facade's worker thread;
 // the listener only queues them, and this thread writes the files.
+#include "Check.h"
 #include "Files.h"
 #include "HostMarkers.h"
+#include "LiveView.h"
 #include "Options.h"
 #include "Percentiles.h"
 #include "Recorder.h"
@@ -64,6 +66,7 @@ struct Inbox {
     // The worker's time: from a block's arrival to this listener, and in
     // the tool's listeners (this one to the last one), microseconds.
     int64_t listenersStartNs = 0;  // worker thread only
+    int64_t done = 0;              // blocks through the last listener
     Capture::Percentiles arrivalToListener_us, listeners_us;
 };
 
@@ -79,6 +82,8 @@ void QUELTO_CALL OnBlockDone(Quelto_DataAvailableEventArgs, const Quelto_BlockIn
     const int64_t now = MonotonicNs();
     std::lock_guard lock(in.mutex);
     in.listeners_us.Add(static_cast<double>(now - in.listenersStartNs) / 1e3);
+    ++in.done;
+    in.arrived.notify_one();
 }
 
 int64_t Samples(const Quelto_DataAvailableEventArgs& e) {
@@ -169,7 +174,7 @@ nlohmann::json StreamsSummary(const Capture::LslPublisher& publisher, const Capt
 }
 
 void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const Progress& p, bool interrupted,
-                  const Capture::LslPublisher* publisher, const nlohmann::json& worker) {
+                  const Capture::LslPublisher* publisher, const nlohmann::json& worker, const nlohmann::json& view) {
     nlohmann::json channels = nlohmann::json::array();
     for (const auto& ch : r.Channels()) {
         const Quelto_BufferLayout layout = Quelto_DataLayout_Buffer(ch.buffer);
@@ -200,6 +205,7 @@ void WriteSummary(const Capture::Options& o, const Capture::Recorder& r, const P
     if (!r.CsvFiles().empty()) summary["csv_files"] = r.CsvFiles();
     if (publisher) summary["lsl"] = StreamsSummary(*publisher, o);
     summary["worker"] = worker;
+    if (!view.is_null()) summary["view"] = view;
     Capture::WriteAtomically(o.summary, summary.dump(2) + '\n', o.overwrite);
 }
 
@@ -222,8 +228,11 @@ int Run(const Capture::Options& o) {
         return 1;
     }
     Quelto_Bridge_Destroy(probe);
+    if (o.check_s > 0) return Capture::RunCheck(o, [] { return g_interrupted != 0; });
     // Streaming: liblsl before anything is captured.
     const Capture::Lsl::Library* lsl = o.lsl ? &Capture::Lsl::Load(o.lslConfig) : nullptr;
+    // The live view listens before anything is captured: a port in use stops here.
+    std::unique_ptr<Capture::LiveView> view = o.view.empty() ? nullptr : Capture::OpenView(o);
 
     Inbox inbox;
     inbox.period = std::chrono::milliseconds(o.period_ms);
@@ -277,7 +286,7 @@ int Run(const Capture::Options& o) {
         if (!o.quiet) {
             std::fprintf(stderr, "quelto-capture: device software %d.%d.%d.%d, %d ms blocks, %s\n", v.Major,
                          v.Minor, v.Build, v.Revision, o.period_ms,
-                         o.writeFile ? ("writing " + o.output).c_str() : "streaming only");
+                         o.writeFile ? ("writing " + o.output).c_str() : o.lsl ? "streaming only" : "viewing only");
         }
         int64_t records = static_cast<int64_t>(std::ceil(o.duration_s * 1000.0 / Capture::RecordDuration_ms - 1e-9));
         if (!o.replay.empty() && (!o.durationGiven || records > recording.records)) {
@@ -294,6 +303,17 @@ int Run(const Capture::Options& o) {
         if (publisher) {
             publisher->SetLimit(wanted);
             device.AddBlockListener(&Capture::LslPublisher::Listener, publisher.get());
+        }
+        if (view) {
+            Capture::ViewSetup setup;
+            setup.sensors = Capture::ExpectedSensors(o, device);
+            setup.period_ms = o.period_ms;
+            setup.recording = o.writeFile ? o.output : "";
+            setup.lsl = o.lsl;
+            setup.device = Capture::VersionText(v);
+            view->Begin(setup);
+            view->SetLimit(wanted);
+            device.AddBlockListener(&Capture::LiveView::Listener, view.get());
         }
         device.AddBlockListener(&OnBlockDone, &inbox);
         inbox.start = Clock::now();
@@ -347,6 +367,7 @@ int Run(const Capture::Options& o) {
                 stalled = true;
                 break;
             }
+            if (view) view->SetDeviceState(device.GetdeviceState());
             const bool showNow = now - lastShown >= (tty ? std::chrono::milliseconds(200) : std::chrono::seconds(1));
             if (!o.quiet && showNow) {
                 lastShown = now;
@@ -359,11 +380,25 @@ int Run(const Capture::Options& o) {
             }
         }
         device.StopCapturing();
+        {
+            // The last block taken has reached every listener (the streams
+            // too) before they go.
+            std::unique_lock lock(inbox.mutex);
+            inbox.arrived.wait_for(lock, std::chrono::seconds(5), [&] { return inbox.done >= inbox.received; });
+        }
         device.RemoveBlockListener(&OnBlockDone, &inbox);
         device.RemoveBlockListener(&OnBlock, &inbox);
         if (publisher) device.RemoveBlockListener(&Capture::LslPublisher::Listener, publisher.get());
+        if (view) device.RemoveBlockListener(&Capture::LiveView::Listener, view.get());
     }
     typed.reset();
+    nlohmann::json viewSummary;
+    if (view) {
+        view->Finish();
+        viewSummary = {{"url", view->Server().Url()}, {"frames", view->Frames()},
+                       {"blocks_dropped", view->Dropped()}, {"frames_sent", view->Server().Sent()},
+                       {"frames_dropped", view->Server().Dropped()}};
+    }
     for (auto& [onset, text] : inbox.hostMarkers) recorder.AddMarker(onset, std::move(text));
     if (publisher) {
         publisher->Finish();
@@ -383,11 +418,11 @@ int Run(const Capture::Options& o) {
             {"arrival_to_listener_us_p99", inbox.arrivalToListener_us.At(0.99)},
             {"listeners_us_p50", inbox.listeners_us.At(0.5)},
             {"listeners_us_p99", inbox.listeners_us.At(0.99)}};
-        WriteSummary(o, recorder, progress, interrupted, publisher.get(), worker);
+        WriteSummary(o, recorder, progress, interrupted, publisher.get(), worker, viewSummary);
     }
     if (!o.quiet) {
         std::printf("%s: %.1f s, %zu channels, %lld blocks, %.2f M samples/s, %lld lost packets, worst callback delay %.1f ms%s\n",
-                    o.writeFile ? o.output.c_str() : "LSL", recorder.Duration_s(), recorder.Channels().size(),
+                    o.writeFile ? o.output.c_str() : o.lsl ? "LSL" : "view", recorder.Duration_s(), recorder.Channels().size(),
                     static_cast<long long>(progress.blocks),
                     progress.elapsed_s > 0 ? progress.samples / progress.elapsed_s / 1e6 : 0.0,
                     static_cast<long long>(progress.lost), progress.worstDelay_ms,
