@@ -3,7 +3,7 @@
 #include "ArrivalClock.h"
 #include "DataThunk.h"
 
-namespace Entry {
+namespace Listeners {
 
 namespace {
 constexpr Quelto_BlockInfo kNoBlock{-1, 0, 0, 0, 0};
@@ -38,4 +38,4 @@ extern "C" void QUELTO_CALL Bridge_BlockCallbackThunk(Quelto_DataAvailableEventA
     registration->cb(&c, &info, registration->context);
 }
 
-}  // namespace Entry
+}  // namespace Listeners

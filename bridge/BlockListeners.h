@@ -9,7 +9,7 @@
 #include "Quelto_BlockInfo.h"
 #include "Quelto_DaqSystem.h"
 
-namespace Entry {
+namespace Listeners {
 
 // The info of the block being delivered on this thread (sequence -1 and
 // zero times outside a delivery).
@@ -45,4 +45,4 @@ struct BlockCallbackRegistration {
 extern "C" void QUELTO_CALL Bridge_BlockListenerThunk(Quelto_DataAvailableEventArgs native, void* ctx);
 extern "C" void QUELTO_CALL Bridge_BlockCallbackThunk(Quelto_DataAvailableEventArgs native, void* ctx);
 
-}  // namespace Entry
+}  // namespace Listeners

@@ -1,5 +1,6 @@
-// The C functions: one line each over the facade, inside one containment
+// The C functions: each a few lines over the facade, inside one containment
 // helper so that no exception reaches a C host.
+#include "BlockListeners.h"
 #include "BridgeFolder.h"
 #include "CApiAccess.h"
 #include "DataThunk.h"
@@ -8,12 +9,19 @@
 #include "QueltoWrapperPrivate.h"
 #include "Quelto_DaqSystem.h"
 
+#include <memory>
 #include <new>
 
-using Entry::Contain;
+using ErrorReport::Contain;
 
 namespace {
 Quelto_DaqSystem* Facade(void* bridge) { return static_cast<Quelto_DaqSystem*>(bridge); }
+
+// For the functions that report a null handle as a failure.
+Quelto_DaqSystem& Checked(void* bridge) {
+    if (!bridge) throw Runtime::ArgumentNullException("Value cannot be null. (Parameter 'bridge')");
+    return *Facade(bridge);
+}
 }  // namespace
 
 extern "C" {
@@ -54,7 +62,7 @@ QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterDataCallback(void* bridge, Q
     Contain("Quelto_Bridge_UnregisterDataCallback", [&] {
         if (!bridge) return;
         const auto table = QueltoCApiAccess::Table(*Facade(bridge));
-        table->RemoveFirst([&](const Entry::ListenerEntry& e) {
+        table->RemoveFirst([&](const Listeners::ListenerEntry& e) {
             if (e.cb != &Bridge_DataThunk || !e.owned) return false;
             const auto* r = static_cast<const CRegistration*>(e.context);
             return r->cb == cb && r->context == context;
@@ -120,6 +128,73 @@ QUELTO_API int QUELTO_CALL Quelto_Bridge_GetdeviceState(void* bridge) {
                    [&] { return bridge ? Facade(bridge)->GetdeviceState() : QUELTO_BRIDGE_STATE_UNKNOWN; });
 }
 
-QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return Entry::LastError(); }
+QUELTO_API const char* QUELTO_CALL Quelto_Bridge_GetLastError(void) { return ErrorReport::LastError(); }
+
+// Block callbacks, capture with a period, triggers, configuration files and
+// the software version.
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_RegisterBlockCallback(void* bridge, Quelto_BlockCallback cb, void* context) {
+    Contain("Quelto_Bridge_RegisterBlockCallback", [&] {
+        if (!bridge) return;
+        auto registration =
+            std::make_shared<Listeners::BlockCallbackRegistration>(Listeners::BlockCallbackRegistration{cb, context});
+        void* listenerContext = registration.get();
+        QueltoCApiAccess::Table(*Facade(bridge))->Add(&Listeners::Bridge_BlockCallbackThunk, listenerContext,
+                                                       std::move(registration));
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_UnregisterBlockCallback(void* bridge, Quelto_BlockCallback cb,
+                                                                  void* context) {
+    Contain("Quelto_Bridge_UnregisterBlockCallback", [&] {
+        if (!bridge) return;
+        const auto table = QueltoCApiAccess::Table(*Facade(bridge));
+        table->RemoveFirst([&](const Listeners::ListenerEntry& e) {
+            if (e.cb != &Listeners::Bridge_BlockCallbackThunk || !e.owned) return false;
+            const auto* r = static_cast<const Listeners::BlockCallbackRegistration*>(e.context);
+            return r->cb == cb && r->context == context;
+        });
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_StartCapturingWithPeriod(void* bridge, int period) {
+    Contain("Quelto_Bridge_StartCapturingWithPeriod", [&] {
+        if (!bridge) return;
+        // The facade maps 1 to 3 through and everything else to 0; a number
+        // outside 16 bits must not wrap into that range.
+        const bool known = period >= 1 && period <= 3;
+        Facade(bridge)->StartCapturing(static_cast<Quelto_DataAvailableEventPeriod>(known ? period : 0));
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStartTrigger(void* bridge) {
+    Contain("Quelto_Bridge_GenerateInternalStartTrigger", [&] {
+        if (bridge) Facade(bridge)->GenerateInternalStartTrigger();
+    });
+}
+
+QUELTO_API void QUELTO_CALL Quelto_Bridge_GenerateInternalStopTrigger(void* bridge) {
+    Contain("Quelto_Bridge_GenerateInternalStopTrigger", [&] {
+        if (bridge) Facade(bridge)->GenerateInternalStopTrigger();
+    });
+}
+
+QUELTO_API int QUELTO_CALL Quelto_Bridge_ApplyConfigurationFile(void* bridge, const char* path) {
+    return Contain("Quelto_Bridge_ApplyConfigurationFile", -1, [&] {
+        Quelto_DaqSystem& facade = Checked(bridge);
+        if (!path) throw Runtime::ArgumentNullException("Value cannot be null. (Parameter 'path')");
+        facade.ApplyConfigurationFile(path);
+        return 0;
+    });
+}
+
+QUELTO_API int QUELTO_CALL Quelto_Bridge_GetSoftwareVersion(void* bridge, Quelto_SoftwareVersion* out) {
+    return Contain("Quelto_Bridge_GetSoftwareVersion", -1, [&] {
+        Quelto_DaqSystem& facade = Checked(bridge);
+        if (!out) throw Runtime::ArgumentNullException("Value cannot be null. (Parameter 'out')");
+        *out = facade.SoftwareVersion();  // read whole before anything is written
+        return 0;
+    });
+}
 
 }  // extern "C"

@@ -10,5 +10,5 @@
 struct QueltoCApiAccess {
     // A shared reference: a callback waited for by a removal may destroy the
     // handle, and with it the facade's own reference.
-    static std::shared_ptr<Entry::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
+    static std::shared_ptr<Listeners::ListenerTable> Table(Quelto_DaqSystem& facade) { return facade.impl->table; }
 };

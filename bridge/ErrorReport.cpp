@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace Entry {
+namespace ErrorReport {
 
 namespace fs = std::filesystem;
 
@@ -137,4 +137,4 @@ void ClearLastError() { t_failed = false; }
 
 const char* LastError() { return t_failed ? t_lastError.c_str() : nullptr; }
 
-}  // namespace Entry
+}  // namespace ErrorReport

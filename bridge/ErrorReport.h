@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace Entry {
+namespace ErrorReport {
 
 // <bridge folder or QUELTO_BRIDGE_LOG_DIR>/LOG/ErrorLog.txt
 std::string ErrorLogPath();
@@ -50,4 +50,4 @@ void Contain(const char* function, F&& body) noexcept {
     }
 }
 
-}  // namespace Entry
+}  // namespace ErrorReport

@@ -1,5 +1,6 @@
 // The facade's configuration members: capture and sensor configuration sent
-// to the device, and configuration files read through the SDK's reader.
+// to the device, and configuration files read through the SDK's reader (and
+// applied to the device).
 #include "Quelto_ConfigurationHelpers.h"
 #include "Quelto_DaqSystem.h"
 
@@ -42,4 +43,19 @@ Quelto_ConfigurationExportBase Quelto_DaqSystem::LoadConfiguration(const char* c
     Quelto_ConfigurationExportBase configuration;
     Quelto_ConfigurationExportBaseHelper::ToNative(managed, configuration);
     return configuration;
+}
+
+int Quelto_DaqSystem::ApplyConfigurationFile(const char* configFilePath) {
+    // Loaded whole before anything is sent: a file that does not load
+    // changes nothing on the device.
+    Quelto_ConfigurationExportBase configuration = LoadConfiguration(configFilePath);
+    ConfigureCapture(configuration.CaptureConfiguration);
+    int configured = 0;
+    // Every sensor, as the file describes it: a sensor the file switches off
+    // is told so.
+    for (int sensor = QUELTO_SENSOR_FIRST; sensor <= QUELTO_SENSOR_LAST; ++sensor) {
+        ConfigureSensor(configuration.SensorConfiguration[sensor - 1], sensor);
+        ++configured;
+    }
+    return configured;
 }

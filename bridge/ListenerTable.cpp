@@ -1,6 +1,6 @@
 #include "ListenerTable.h"
 
-namespace Entry {
+namespace Listeners {
 
 namespace {
 // The entry whose call runs on this thread, if any: a listener that removes
@@ -105,4 +105,4 @@ void Deliver(ListenerTable& table, Quelto_DataAvailableEventArgs&& arg) {
     }
 }
 
-}  // namespace Entry
+}  // namespace Listeners

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-namespace Entry {
+namespace Listeners {
 
 struct ListenerEntry {
     Quelto_DataAvailableListener cb = nullptr;
@@ -59,4 +59,4 @@ private:
 // ends this block's delivery.
 void Deliver(ListenerTable& table, Quelto_DataAvailableEventArgs&& arg);
 
-}  // namespace Entry
+}  // namespace Listeners

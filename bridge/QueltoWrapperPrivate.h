@@ -15,7 +15,7 @@ struct QueltoWrapperPrivate {
     std::shared_ptr<QueltoManagedBridge> eventBridge;
     // Listeners as the worker reads them (the facade's `listeners` vector
     // mirrors it for the exported layout).
-    std::shared_ptr<Entry::ListenerTable> table;
+    std::shared_ptr<Listeners::ListenerTable> table;
 
     // The device, or NullReferenceException when there is none.
     Quelto::Interfaces::IDaqSystem& Device() const { return Runtime::Deref(daqSystem); }

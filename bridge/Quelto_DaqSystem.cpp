@@ -17,7 +17,7 @@ Quelto_DaqSystem::Quelto_DaqSystem() : impl(nullptr) {
     // (a device streaming at once) is delivered to a whole facade.
     impl = new QueltoWrapperPrivate();
     try {
-        impl->table = std::make_shared<Entry::ListenerTable>(&listeners);
+        impl->table = std::make_shared<Listeners::ListenerTable>(&listeners);
         impl->daqSystem = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
             D::QueltoAssemblyName, Quelto::DaqSystemClass);
         impl->eventBridge = std::make_shared<QueltoManagedBridge>(this);
@@ -109,12 +109,12 @@ void Quelto_DaqSystem::AddDaqDataAvailableListener(Quelto_DataAvailableListener 
 
 void Quelto_DaqSystem::RemoveDaqDataAvailableListener(Quelto_DataAvailableListener cb, void* context) {
     auto table = impl->table;  // a listener may destroy this facade meanwhile
-    table->RemoveFirst([&](const Entry::ListenerEntry& e) { return e.cb == cb && e.context == context; });
+    table->RemoveFirst([&](const Listeners::ListenerEntry& e) { return e.cb == cb && e.context == context; });
 }
 
 void Quelto_DaqSystem::DaqDataAvailable(Quelto_DataAvailableEventArgs arg) {
-    const Quelto_BlockInfo info = Entry::UnstampedBlockInfo();
-    const Entry::BlockInfoScope scope(info);
+    const Quelto_BlockInfo info = Listeners::UnstampedBlockInfo();
+    const Listeners::BlockInfoScope scope(info);
     auto table = impl->table;  // kept alive even if a listener destroys this facade
-    Entry::Deliver(*table, std::move(arg));
+    Listeners::Deliver(*table, std::move(arg));
 }

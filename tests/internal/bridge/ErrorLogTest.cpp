@@ -83,10 +83,10 @@ constexpr const char* kUserStateVariable = "XDG_STATE_HOME";
 }  // namespace
 
 TEST_F(ErrorLog, ReportsFollowEachOtherWithTwoLineFeeds) {
-    ASSERT_EQ(Entry::ErrorLogPath(), (dir_ / "LOG" / "ErrorLog.txt").string());
+    ASSERT_EQ(ErrorReport::ErrorLogPath(), (dir_ / "LOG" / "ErrorLog.txt").string());
     fs::remove_all(dir_ / "LOG");  // made when missing
-    EXPECT_TRUE(Entry::AppendToErrorLog("first"));
-    EXPECT_TRUE(Entry::AppendToErrorLog(std::string(100000, 'x')));
+    EXPECT_TRUE(ErrorReport::AppendToErrorLog("first"));
+    EXPECT_TRUE(ErrorReport::AppendToErrorLog(std::string(100000, 'x')));
     EXPECT_EQ(ReadAll(LogFile()), "first\n\n" + std::string(100000, 'x') + "\n\n");
 }
 
@@ -99,22 +99,22 @@ TEST_F(ErrorLog, AnUnwritableLogFolderFallsBackToTheUsersStateFolder) {
     TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", blocked.string());
     const ScopedEnv state(kUserStateVariable, (dir_ / "state").string());
     const fs::path user = dir_ / "state" / "quelto-bridge" / "LOG" / "ErrorLog.txt";
-    EXPECT_EQ(fs::path(Entry::UserErrorLogPath()), user);
+    EXPECT_EQ(fs::path(ErrorReport::UserErrorLogPath()), user);
 
     std::string written;
     testing::internal::CaptureStderr();
-    const bool appended = Entry::AppendToErrorLog("report", &written);
+    const bool appended = ErrorReport::AppendToErrorLog("report", &written);
     const std::string said = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(appended) << said;
     EXPECT_EQ(fs::path(written), user);
     EXPECT_EQ(ReadAll(user), "report\n\n");
-    EXPECT_NE(said.find(Entry::ErrorLogPath()), std::string::npos) << said;
+    EXPECT_NE(said.find(ErrorReport::ErrorLogPath()), std::string::npos) << said;
     EXPECT_NE(said.find("reported in " + written), std::string::npos) << said;
 
     // A log that can be written again is used again, and nothing is said.
     TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", dir_.string());
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(Entry::AppendToErrorLog("second", &written));
+    ASSERT_TRUE(ErrorReport::AppendToErrorLog("second", &written));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(fs::path(written), LogFile());
     EXPECT_EQ(ReadAll(LogFile()), "second\n\n");
@@ -126,7 +126,7 @@ TEST_F(ErrorLog, NeitherPlaceWritableKeepsNothingAndSaysSo) {
     TestPlatform::SetEnv("QUELTO_BRIDGE_LOG_DIR", (dir_ / "file" / "log").string());
     const ScopedEnv state(kUserStateVariable, (dir_ / "file" / "state").string());
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
+    EXPECT_FALSE(ErrorReport::AppendToErrorLog("report"));
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("not kept"), std::string::npos) << said;
     EXPECT_TRUE(fs::is_regular_file(dir_ / "file"));
@@ -137,14 +137,14 @@ TEST_F(ErrorLog, NeitherPlaceWritableKeepsNothingAndSaysSo) {
 TEST_F(ErrorLog, WithoutXdgStateHomeTheUsersFolderIsUnderHome) {
     const ScopedEnv home("HOME", (dir_ / "home").string());
     const ScopedEnv relative("XDG_STATE_HOME", "relative/state");  // ignored, as XDG says
-    EXPECT_EQ(Entry::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
+    EXPECT_EQ(ErrorReport::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
     TestPlatform::UnsetEnv("XDG_STATE_HOME");
-    EXPECT_EQ(Entry::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
+    EXPECT_EQ(ErrorReport::UserErrorLogPath(), (dir_ / "home" / ".local/state/quelto-bridge/LOG/ErrorLog.txt").string());
 }
 
 TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
     ASSERT_EQ(mkfifo(LogFile().c_str(), 0600), 0);
-    auto append = std::async(std::launch::async, [] { return Entry::AppendToErrorLog("report"); });
+    auto append = std::async(std::launch::async, [] { return ErrorReport::AppendToErrorLog("report"); });
     if (append.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         // Stuck in open(): a reader lets it go, so that the test can end.
         const int reader = open(LogFile().c_str(), O_RDONLY | O_NONBLOCK);
@@ -160,7 +160,7 @@ TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
     // With a reader the FIFO is still no log: nothing is written into it.
     const int reader = open(LogFile().c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
+    EXPECT_FALSE(ErrorReport::AppendToErrorLog("report"));
     char byte;
     EXPECT_LE(read(reader, &byte, 1), 0);
     close(reader);
@@ -169,11 +169,11 @@ TEST_F(ErrorLog, AFifoWithoutReaderIsRefusedAtOnce) {
 TEST_F(ErrorLog, ALinkAtTheLogIsNotFollowed) {
     const fs::path target = dir_ / "elsewhere.txt";
     fs::create_symlink(target, LogFile());  // dangling
-    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
+    EXPECT_FALSE(ErrorReport::AppendToErrorLog("report"));
     EXPECT_FALSE(fs::exists(target));
 
     std::ofstream(target) << "kept";
-    EXPECT_FALSE(Entry::AppendToErrorLog("report"));
+    EXPECT_FALSE(ErrorReport::AppendToErrorLog("report"));
     EXPECT_EQ(ReadAll(target), "kept");
     EXPECT_TRUE(fs::is_symlink(LogFile()));
 }
@@ -190,7 +190,7 @@ TEST_F(ErrorLog, LongReportsOfSeveralProcessesNeverInterleave) {
         if (children[p] == 0) {
             const std::string text(length, static_cast<char>('a' + p));
             bool ok = true;
-            for (int r = 0; r < reports; ++r) ok = Entry::AppendToErrorLog(text) && ok;
+            for (int r = 0; r < reports; ++r) ok = ErrorReport::AppendToErrorLog(text) && ok;
             _exit(ok ? 0 : 1);
         }
     }
@@ -216,17 +216,17 @@ TEST_F(ErrorLog, LongReportsOfSeveralProcessesNeverInterleave) {
 // report, then refuses the rest. The part is taken back, so the next report
 // does not continue a cut one; the limit's signal does not end the process.
 TEST_F(ErrorLog, AReportThatDoesNotFitLeavesNoPart) {
-    ASSERT_TRUE(Entry::AppendToErrorLog("first"));
+    ASSERT_TRUE(ErrorReport::AppendToErrorLog("first"));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
     small.rlim_cur = fs::file_size(LogFile()) + 3000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = Entry::AppendToErrorLog(std::string(10000, 'x'));
+    const bool written = ErrorReport::AppendToErrorLog(std::string(10000, 'x'));
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadAll(LogFile()), "first\n\n");
-    ASSERT_TRUE(Entry::AppendToErrorLog("second"));
+    ASSERT_TRUE(ErrorReport::AppendToErrorLog("second"));
     EXPECT_EQ(ReadAll(LogFile()), "first\n\nsecond\n\n");
     sigset_t pending;
     sigemptyset(&pending);
