@@ -4,8 +4,10 @@
 For a capture of the simulated device (100 ms blocks): without --lsl, and
 with --lsl and 0, 1 or 2 inlets of every stream (threads of this process),
 it prints the time the bridge's worker spends in the tool's listeners per
-block, arrival -> listener, the last sample of a block -> inlet pull (p50,
-p99), and the tool's CPU; then blocks/s in fast mode with one inlet.
+block, arrival -> listener, the stamp of a block's last sample -> its pull
+by an inlet (p50, p99; on the 1-channel sync stream), the tool's CPU, and
+how much later than its last stamp a block arrived (the stamps' accuracy);
+then blocks/s in fast mode with one inlet.
 
   .venv/bin/python bench/lsl_figures.py [--duration 20] [--tool PATH]
 
@@ -56,7 +58,9 @@ def run(tool, work, name, duration, inlets, lsl, fast=False, env=None):
         s = json.load(f)
     latency = []
     for c in collectors:
-        if c.info.type() != "EMG":
+        # The sync stream: one channel at 2 kHz, so that the inlet's own
+        # conversion of samples into Python lists hardly counts.
+        if c.info.type() != "Sync":
             continue
         stamps, pulled = np.array(c.stamps), np.array(c.pulled)
         # The last sample of each 100 ms block, after the first second (the

@@ -82,10 +82,9 @@ const Library& Load(const std::string& configFile) {
     }
     throw std::runtime_error(
         "liblsl (the Lab Streaming Layer library) was not found. Tried:" + tried +
-        "\nInstall it, for example with `pip install mne-lsl` (the wheel carries liblsl), then point "
-        "QUELTO_LSL_LIBRARY at the file, e.g. "
-        "QUELTO_LSL_LIBRARY=$(python3 -c 'import mne_lsl.lsl, glob, os; "
-        "print(glob.glob(os.path.dirname(mne_lsl.lsl.__file__) + \"/lib/liblsl*.so*\")[0])')");
+        "\nIts Python wheels carry it: `pip install pylsl` (or `pip install mne-lsl`) in a virtual "
+        "environment, then set QUELTO_LSL_LIBRARY to the library inside the package, "
+        ".../site-packages/pylsl/lib/liblsl.so.2 (or .../site-packages/mne_lsl/lsl/lib/liblsl.so.*).");
 }
 
 }  // namespace Capture::Lsl
