@@ -47,6 +47,9 @@ if(TARGET quelto-capture)
     set_property(TARGET quelto-capture APPEND PROPERTY INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   endif()
   install(TARGETS quelto-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  # The live view's page (uPlot included), where the tool looks for it:
+  # share/quelto-bridge/view beside its bin/ folder.
+  install(DIRECTORY ${QUELTO_VIEW_DIR}/ DESTINATION ${QUELTO_INSTALL_DATADIR}/view COMPONENT Runtime)
 endif()
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/configs/ DESTINATION ${QUELTO_INSTALL_DATADIR}/configs

@@ -28,6 +28,9 @@ case "$group" in
       valgrind             # bench/: instructions per raise (callgrind, --raise-cost)
       mono-runtime libmono-2.0-dev mono-mcs  # the simulated SDK as managed assemblies
       libmono-system-drawing4.0-cil          # its configuration colours (System.Drawing.Color)
+      libboost-dev         # quelto-capture --view: the web server (Boost.Beast, Asio)
+      nodejs               # with its npm (Node.js 20 or later): the live view's page (uPlot) and browser tests (playwright-core), pinned by package-lock.json
+      chromium             # tests: the live view in a real browser
     ) ;;
   fuzz)
     packages=(clang libclang-rt-14-dev) ;;

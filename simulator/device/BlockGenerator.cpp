@@ -251,7 +251,8 @@ double BlockGenerator::Gait::Rate(int leg, double t) {
     return 1.0 / (TimeOf(leg, k + 1) - TimeOf(leg, k));
 }
 
-BlockGenerator::BlockGenerator(uint64_t seed) : seed_(seed), sensors_(Sensors), cellGain_(Insoles * InsoleCells) {}
+BlockGenerator::BlockGenerator(uint64_t seed, FaultSet faults)
+    : seed_(seed), faults_(faults), sensors_(Sensors), cellGain_(Insoles * InsoleCells) {}
 
 DevicePlan BlockGenerator::Start(const DevicePlan& configured, std::chrono::microseconds period) {
     plan_ = configured;
@@ -291,9 +292,71 @@ DevicePlan BlockGenerator::Start(const DevicePlan& configured, std::chrono::micr
             case 1: s.shock_g = 0.6 + 0.4 * u; break;
             default: s.shock_g = 0.2 + 0.2 * u; break;
         }
+        if (faults_.Any(i)) SetUpFaults(s, i);
     }
     for (double& g : cellGain_) g = 0.9 + 0.2 * params.Uniform();
     return plan_;
+}
+
+// A faulty sensor draws the sizes of its faults from a generator of its
+// own, so that the other sensors' signals stay as they are.
+void BlockGenerator::SetUpFaults(Sensor& s, int i) {
+    s.faulty = true;
+    Rng r{SplitMix(seed_ ^ (0xFA0175EEDull + 7919u * static_cast<uint64_t>(i)))};
+    s.faultNoise.state = SplitMix(r.NextU64());
+    if (faults_.Has(i, Fault::Hum50) || faults_.Has(i, Fault::Hum60)) {
+        // Mains at the electrodes: the fundamental 40-80 uV, odd harmonics
+        // strongest after it.
+        s.humHz = faults_.Has(i, Fault::Hum60) ? 60.0 : 50.0;
+        const double fundamental = 40e-6 + 40e-6 * r.Uniform();
+        constexpr double Share[5] = {1.0, 0.1, 0.35, 0.05, 0.2};
+        for (int h = 0; h < 5; ++h) {
+            s.hum_V[h] = fundamental * Share[h];
+            s.humPhase[h] = 2 * Pi * r.Uniform();
+        }
+    }
+    if (faults_.Has(i, Fault::Loose)) {
+        // A noise floor of 25-40 uV and a baseline that wanders by a few
+        // hundred microvolts at 0.3-1.5 Hz.
+        s.looseNoise_V = 25e-6 + 15e-6 * r.Uniform();
+        s.wander_V[0] = 300e-6 + 200e-6 * r.Uniform();
+        s.wander_V[1] = 100e-6 + 100e-6 * r.Uniform();
+        s.wanderHz[0] = 0.3 + 0.3 * r.Uniform();
+        s.wanderHz[1] = 0.8 + 0.7 * r.Uniform();
+        s.wanderPhase[0] = 2 * Pi * r.Uniform();
+        s.wanderPhase[1] = 2 * Pi * r.Uniform();
+    }
+    // The cable and skin swing at each heel strike: 1.5-2.5 mV, about 7 Hz.
+    if (faults_.Has(i, Fault::Motion)) s.motion_V = 1.5e-3 + 1e-3 * r.Uniform();
+    // A gain far too high: bursts of 20-30 mV RMS against the +-11 mV range.
+    if (faults_.Has(i, Fault::Clip)) s.amplitude_V = 20e-3 + 10e-3 * r.Uniform();
+    // A polarised electrode: 5-8 mV of either sign.
+    if (faults_.Has(i, Fault::Offset)) s.emgOffset_V = (r.Uniform() < 0.5 ? -1 : 1) * (5e-3 + 3e-3 * r.Uniform());
+    if (faults_.Has(i, Fault::Off)) {
+        SensorPlan& p = plan_.sensors[i];
+        p.connected = false;
+        p.emgRateHz = 0;
+        p.inertialRateHz = 0;
+    }
+}
+
+double BlockGenerator::FaultBeforeAmplifier(Sensor& s, double t) {
+    double v = 0;
+    if (s.humHz > 0) {
+        for (int h = 0; h < 5; ++h) v += s.hum_V[h] * std::sin(2 * Pi * s.humHz * (h + 1) * t + s.humPhase[h]);
+    }
+    if (s.looseNoise_V > 0) v += s.looseNoise_V * s.emg.noiseGain * s.faultNoise.Gaussian();
+    return v;
+}
+
+double BlockGenerator::FaultAfterAmplifier(Sensor& s, double t, double stride) {
+    double v = 0;
+    for (int w = 0; w < 2; ++w) v += s.wander_V[w] * std::sin(2 * Pi * s.wanderHz[w] * t + s.wanderPhase[w]);
+    if (s.motion_V > 0) {
+        const double tau = t - gait_.TimeOf(s.leg, std::floor(stride));
+        if (tau >= 0 && tau < 0.4) v += s.motion_V * std::exp(-tau / 0.07) * std::sin(2 * Pi * 7.0 * tau);
+    }
+    return v;
 }
 
 void BlockGenerator::DesignEmg(Sensor& s, int rateHz, double t) {
@@ -368,12 +431,14 @@ void BlockGenerator::FillEmg(D::DataAvailableEventArgs& e, int64_t first, int co
                     s.emgDesigned = j;
                 }
                 EmgChain& c = s.emg;
-                const double phase = Frac(gait_.Phase(s.leg, t));
-                const double activation = Bump(PhaseDistance(phase, s.burstCenter) / s.burstHalfWidth);
+                const double stride = gait_.Phase(s.leg, t);
+                const double activation = Bump(PhaseDistance(Frac(stride), s.burstCenter) / s.burstHalfWidth);
                 const double muscle = c.muscleLow.Step(c.muscleHigh.Step(s.emgNoise.Gaussian())) * c.muscleGain;
-                const double noise = s.ampNoise.Gaussian() * AmplifierNoise_V * c.noiseGain;
-                const double v = c.ampLow2.Step(c.ampLow1.Step(c.ampHigh.Step(s.amplitude_V * activation * muscle + noise)));
-                s.lastEmg = Clip(v + s.emgOffset_V, EmgFullScale_V);
+                double input = s.amplitude_V * activation * muscle + s.ampNoise.Gaussian() * AmplifierNoise_V * c.noiseGain;
+                if (s.faulty) input += FaultBeforeAmplifier(s, t);
+                double v = c.ampLow2.Step(c.ampLow1.Step(c.ampHigh.Step(input))) + s.emgOffset_V;
+                if (s.faulty) v += FaultAfterAmplifier(s, t, stride);
+                s.lastEmg = Clip(v, EmgFullScale_V);
             }
             row[n] = s.lastEmg;
         }

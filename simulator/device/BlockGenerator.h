@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DeviceModel.h"
+#include "Faults.h"
 #include "SdkContract.h"
 
 #include <chrono>
@@ -50,12 +51,14 @@ public:
 // pressures all follow the strides. EMG is shaped noise with its power
 // mostly in 20-450 Hz over an amplifier noise floor that is the same for
 // every sensor; its spectrum slides slowly down over minutes (fatigue).
+// Sensors given a fault (Faults.h) show it; the others are the same as
+// without faults.
 class BlockGenerator final : public BlockSource {
 public:
     static constexpr double GaitCycle_s = 1.0;      // mean stride time
     static constexpr double AmplifierNoise_V = 2.5e-6;  // RMS of the noise floor in the EMG band
 
-    explicit BlockGenerator(uint64_t seed = 1);
+    explicit BlockGenerator(uint64_t seed = 1, FaultSet faults = {});
 
     DevicePlan Start(const DevicePlan& configured, std::chrono::microseconds period) override;
     Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> Next() override;
@@ -125,6 +128,13 @@ private:
         double gyroBias_dps[3] = {};
         float lastEmg = 0;
         int64_t lastInertialIndex = -1;
+        // Faults: what they add before the amplifier (mains, the loose
+        // electrode's noise) and after it (baseline wander, motion).
+        bool faulty = false;
+        Rng faultNoise{0};
+        double humHz = 0, hum_V[5] = {}, humPhase[5] = {};
+        double looseNoise_V = 0, wander_V[2] = {}, wanderHz[2] = {}, wanderPhase[2] = {};
+        double motion_V = 0;
         Inertial last{};
     };
 
@@ -137,8 +147,12 @@ private:
     void FillRemote(Quelto::Common::Definitions::DataAvailableEventArgs& e, int64_t first, int count);
     Inertial SensorInertial(Sensor& s, const SensorPlan& p, double t);
     void DesignEmg(Sensor& s, int rateHz, double t);
+    void SetUpFaults(Sensor& s, int sensor);
+    double FaultBeforeAmplifier(Sensor& s, double t);
+    double FaultAfterAmplifier(Sensor& s, double t, double stride);
 
     uint64_t seed_;
+    FaultSet faults_;
     DevicePlan plan_;
     int64_t period_us_ = 100000;
     int64_t block_ = 0;

@@ -44,13 +44,23 @@ DeviceOptions DeviceOptions::FromEnvironment() {
     if (const char* seed = std::getenv("QUELTO_SIM_SEED"); seed && *seed) o.seed = std::strtoull(seed, nullptr, 0);
     if (const char* mode = std::getenv("QUELTO_SIM_MODE"); mode && std::strcmp(mode, "fast") == 0) o.fast = true;
     if (const char* file = std::getenv("QUELTO_SIM_PLAYBACK"); file && *file) o.playback = file;
+    if (const char* faults = std::getenv("QUELTO_SIM_FAULTS"); faults && *faults) {
+        try {
+            o.faults = ParseFaults(faults);
+        } catch (const Runtime::Exception& e) {
+            o.faultsError = e.Message();
+        }
+    }
     return o;
 }
 
 SimulatedDaqSystem::SimulatedDaqSystem()
     : serial_(Control().Record("Create", {}, nullptr, 0)), options_(DeviceOptions::FromEnvironment()) {
-    if (options_.playback.empty()) {
-        source_ = std::make_unique<BlockGenerator>(options_.seed);
+    if (!options_.faultsError.empty()) {
+        sourceError_ = options_.faultsError;
+        state_ = D::DeviceState::Error;
+    } else if (options_.playback.empty()) {
+        source_ = std::make_unique<BlockGenerator>(options_.seed, options_.faults);
     } else {
         try {
             source_ = std::make_unique<PlaybackSource>(options_.playback);
@@ -64,8 +74,13 @@ SimulatedDaqSystem::SimulatedDaqSystem()
         x = x * 6364136223846793005ull + 1442695040888963407ull;
         b = 55.0 + static_cast<double>(x >> 58) * 0.7;  // 55 % to 99 %
     }
-    Log(source_ ? (options_.playback.empty() ? "synthetic signals, seed " + std::to_string(options_.seed)
-                                             : "replaying " + options_.playback)
+    for (int s = 0; s < Sensors; ++s) {
+        // 5 % to 9 %
+        if (options_.faults.Has(s, Fault::Battery)) battery_[s] = 5.0 + static_cast<double>((x >> (s % 32)) & 3) * 1.3;
+    }
+    const std::string faults = options_.faults.Empty() ? "" : ", faults " + options_.faults.Text();
+    Log(source_ ? (options_.playback.empty() ? "synthetic signals, seed " + std::to_string(options_.seed) + faults
+                                             : "replaying " + options_.playback + faults)
                 : sourceError_);
     thread_ = std::thread([this] { Run(); });
     Control().DeviceMade(this);

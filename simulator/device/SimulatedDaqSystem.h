@@ -9,12 +9,14 @@
 //                        keeps blocks stops the capture until it lets go
 //   QUELTO_SIM_PLAYBACK  path of an EDF+/BDF+ recording to replay instead of
 //                        the synthetic signals (Playback.h)
+//   QUELTO_SIM_FAULTS    faults of single sensors (Faults.h); a replay takes
+//                        the recording's signals and only the battery from it
 //
 // States (DeviceState numbers): 1 Idle after creation and after a capture
 // when never configured; 2 Configured after ConfigureCapture or
 // ConfigureSensor; 3 Capturing; 4 Calibrating for 0.5 s after a
 // calibration made while not capturing; 5 Error when the playback file
-// cannot be read (StartCapturing then throws), or after a failure on the
+// cannot be read or QUELTO_SIM_FAULTS is not understood (StartCapturing then throws), or after a failure on the
 // device's own thread (a block that cannot be made, a handler that throws),
 // which stops the capture until the next StartCapturing; 6 Disposed. 0 is
 // never reported: the constructor completes initialisation.
@@ -50,6 +52,8 @@ struct DeviceOptions {
     uint64_t seed = 1;
     bool fast = false;
     std::string playback;
+    FaultSet faults;
+    std::string faultsError;  // why QUELTO_SIM_FAULTS was refused
     static DeviceOptions FromEnvironment();
 };
 

@@ -194,6 +194,8 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             return app.exit(CLI::ValidationError("--csv", "goes with --output; to view and write CSV, give -o NAME.csv"));
         }
         if (!o.writeFile) o.output.clear();
+        // Viewing only runs until Ctrl-C unless a duration is given.
+        if (!o.writeFile && !o.durationGiven) o.duration_s = 86400;
     }
     if (o.lsl) {
         o.writeFile = app.count("--output") > 0;
