@@ -13,19 +13,20 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-import quelto  # noqa: E402
+try:
+    import quelto  # installed (pip install .)
+except ImportError:  # run from a checkout
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import quelto
+from quelto import emg as processing  # noqa: E402
 from quelto import layout  # noqa: E402
 
 
 def envelope(emg, rate, window_s=0.1):
-    """Moving RMS of each row about its mean: the electrodes' DC offset is
-    no muscle activity."""
-    n = max(1, int(window_s * rate))
-    kernel = np.ones(n) / n
-    rows = emg.astype(np.float64)
-    rows = rows - rows.mean(axis=-1, keepdims=True)
-    return np.sqrt(np.array([np.convolve(row ** 2, kernel, mode="same") for row in rows]))
+    """Moving RMS of each row, offset removed and band-passed (20-450 Hz):
+    the electrodes' DC offset is no muscle activity."""
+    clean = processing.bandpass(processing.remove_offset(emg), rate)
+    return processing.moving_rms(clean, rate, window=window_s)
 
 
 def times(samples, duration):
@@ -50,7 +51,7 @@ def plot(data, output, sensors=(1, 2, 3, 4)):
     env = envelope(emg, layout.EMG_BLOCK_RATE_HZ) * 1e6  # uV
     for k, s in enumerate(sensors):
         axes[0].plot(t, env[k], lw=1, label=layout.BY_NAME["emg"].label(s - 1))
-    axes[0].set_ylabel("EMG envelope (uV RMS)")
+    axes[0].set_ylabel("EMG, 20-450 Hz (uV RMS)")
     axes[0].legend(loc="upper right", ncol=len(sensors), fontsize=8)
 
     acc = data["accelerometer"][sensors[0] - 1]
@@ -95,9 +96,9 @@ def main():
     parser.add_argument("--seconds", type=float, default=4.0)
     parser.add_argument("--output", default="capture.png", help="the figure (default: capture.png here)")
     args = parser.parse_args()
-    blocks = capture(args.seconds)
-    plot(quelto.concatenate(blocks), args.output)
-    print(f"{len(blocks)} blocks, figure in {args.output}")
+    cap = capture(args.seconds)
+    plot({name: buffer.data for name, buffer in cap.buffers.items()}, args.output)
+    print(f"{len(cap)} blocks, figure in {args.output}")
 
 
 if __name__ == "__main__":

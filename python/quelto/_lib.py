@@ -31,14 +31,15 @@ def _in_folder(folder):
 
 def candidates():
     """(path, where) pairs in lookup order: the environment variable (alone
-    when set), the build tree of a source checkout, the install prefix."""
+    when set), the package's own lib/ folder (a wheel puts the library and
+    its SDK there), the build tree of a source checkout, the install prefix."""
     explicit = os.environ.get(LIBRARY_ENV)
     if explicit:
         p = Path(explicit)
         paths = _in_folder(p) if p.is_dir() else [p]
         return [(x, LIBRARY_ENV) for x in paths]
-    out = []
     here = Path(__file__).resolve().parent
+    out = [(x, "package") for x in _in_folder(here / "lib")]
     build = here.parent.parent / "build"
     presets = ["default", "debug"]
     if build.is_dir():

@@ -4,6 +4,8 @@ import math
 import numbers
 import operator
 
+import numpy as np
+
 from . import _records as R
 
 INT32 = (-2**31, 2**31 - 1)
@@ -24,8 +26,8 @@ def _integer(name, value, lo, hi):
 
 
 def _flag(name, value):
-    # bool, numpy.bool_, or the integers 0 and 1.
-    if isinstance(value, bool) or type(value).__name__ == "bool_":
+    # bool, NumPy's bool, or the integers 0 and 1.
+    if isinstance(value, (bool, np.bool_)):
         return bool(value)
     if isinstance(value, numbers.Integral) and value in (0, 1):
         return bool(value)

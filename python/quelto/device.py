@@ -1,19 +1,23 @@
 """Device: one acquisition device over the C API."""
+from __future__ import annotations
+
 import atexit
 import collections
 import ctypes as C
 import enum
 import logging
+import math
+import os
 import threading
 import time
 import weakref
-
-import numpy as np
+from typing import Any, Callable, Iterator, Union
 
 from . import _lib
 from . import _records as R
 from . import config as _config
 from . import layout
+from .capture import Block, Capture, _Builder
 from .errors import CallbackError, QueltoError
 
 log = logging.getLogger("quelto")
@@ -53,78 +57,8 @@ class DeviceState(enum.IntEnum):
     DISPOSED = 6
 
 
-def _copy(view, dtype):
-    n = view.count
-    if n == 0 or not view.data:
-        return np.empty(0, dtype)
-    address = C.cast(view.data, C.c_void_p).value
-    ctype = {np.float32: C.c_float, np.int16: C.c_int16, np.uint16: C.c_uint16}[dtype]
-    return np.frombuffer((ctype * n).from_address(address), dtype=dtype).copy()
-
-
-class Block:
-    """One block, copied out of the library: sample buffers as NumPy arrays
-    shaped by the data layout (see quelto.layout), states, and scalars.
-    Attributes have Python names (block.emg) and C names (block.EmgSamples).
-
-    When and in what order it arrived: .sequence (the library's count of
-    blocks from this device, from 0), .arrival_time (seconds on the
-    time.time() scale), .arrival_monotonic (seconds on the time.monotonic()
-    scale) and .blocks_waiting (blocks queued behind it in the library)."""
-
-    __slots__ = ("arrays", "scalars", "sequence", "arrival_time", "arrival_monotonic", "blocks_waiting")
-
-    def __init__(self, arrays, scalars, info=None):
-        self.arrays = arrays    # Python name -> ndarray
-        self.scalars = scalars  # Python name -> int / bool
-        if info is None:
-            self.sequence, self.arrival_time, self.arrival_monotonic, self.blocks_waiting = -1, None, None, 0
-        else:
-            self.sequence = info.sequence
-            self.arrival_time = info.arrivalRealtimeNs / 1e9
-            self.arrival_monotonic = info.arrivalMonotonicNs / 1e9
-            self.blocks_waiting = info.blocksWaiting
-
-    @classmethod
-    def from_record(cls, rec, info=None):
-        arrays = {}
-        for b in layout.BUFFERS:
-            flat = _copy(getattr(rec, b.field), np.float32)
-            arrays[b.name] = flat.reshape(b.shape(flat.size))
-        for name, field, dtype in layout.STATES:
-            view = getattr(rec, field)
-            if dtype == np.int16 or field == "RemoteControlEvents":
-                arrays[name] = _copy(view, dtype)
-            else:
-                arrays[name] = _copy(view, np.float32).astype(dtype)
-        scalars = {py: getattr(rec, c) for c, py in layout.SCALARS.items()}
-        return cls(arrays, scalars, info)
-
-    _C_NAMES = {**{b.field: b.name for b in layout.BUFFERS},
-                **{f: n for n, f, _ in layout.STATES}, **layout.SCALARS}
-
-    def __getattr__(self, name):
-        name = Block._C_NAMES.get(name, name)
-        if name in self.arrays:
-            return self.arrays[name]
-        if name in self.scalars:
-            return self.scalars[name]
-        raise AttributeError(name)
-
-    def __getitem__(self, name):
-        return getattr(self, name)
-
-    def samples(self, name):
-        """Samples per row of a sample buffer in this block."""
-        a = self.arrays[layout.BY_FIELD[name].name if name in layout.BY_FIELD else name]
-        return a.shape[0] if a.ndim == 1 else a.shape[1]
-
-    def __repr__(self):
-        return f"<Block scan {self.scalars['scan_number']}, {self.samples('emg')} EMG samples>"
-
-
-_live = weakref.WeakSet()
-_retired = []
+_live: weakref.WeakSet[Device] = weakref.WeakSet()
+_retired: list = []
 
 
 @atexit.register
@@ -142,91 +76,28 @@ def _dispatcher(ref):
     return R.BlockCallback(on_block)
 
 
-class CapturedBuffer:
-    """One sample buffer of a capture: the blocks' samples joined along the
-    sample axis (.data, shaped as in a Block), one time per sample (.times,
-    seconds on the time.time() scale), .rate_hz, .unit and the channel
-    .labels ([row] or [row][component], as in the files quelto-capture
-    writes)."""
-
-    __slots__ = ("name", "data", "times", "rate_hz", "unit", "labels")
-
-    def __init__(self, name, data, times, rate_hz, unit, labels):
-        self.name, self.data, self.times, self.rate_hz, self.unit, self.labels = \
-            name, data, times, rate_hz, unit, labels
-
-    def __repr__(self):
-        return f"<CapturedBuffer {self.name} {self.data.shape} at {self.rate_hz:g} Hz>"
-
-
-class Capture(list):
-    """What Device.capture() returns: the list of blocks, and per sample
-    buffer its joined samples with a time vector: capture["emg"].data,
-    capture["emg"].times, capture.buffers (only buffers with samples).
-
-    Sample times come from the scan numbers and each buffer's rate,
-    anchored on the first block's arrival: a block arrives when its last
-    scan is complete, so the first block's first sample lies one block
-    duration before that arrival."""
-
-    def __init__(self, blocks):
-        super().__init__(blocks)
-        self.buffers = {}
-        if not blocks:
-            return
-        first = blocks[0]
-        scans = sum(b.samples("sync") for b in blocks)
-        duration = scans / layout.EMG_BLOCK_RATE_HZ
-        start_scan = first.scan_number
-        # Stream time (s) of the first block's end, on the wall clock.
-        end_of_first = (start_scan + first.samples("sync")) / layout.EMG_BLOCK_RATE_HZ
-        anchor = (first.arrival_time if first.arrival_time is not None else time.time()) - end_of_first
-        for name, data in layout.concatenate(blocks).items():
-            b = layout.BY_NAME[name]
-            n = data.shape[0] if data.ndim == 1 else data.shape[1]
-            if n == 0 or duration <= 0:
-                continue
-            rate = round(n / duration)
-            first_index = start_scan * rate // layout.EMG_BLOCK_RATE_HZ
-            times = anchor + (first_index + np.arange(n)) / rate
-            if b.components == 1:
-                labels = [b.label(r) for r in range(b.rows)]
-            else:
-                labels = [[b.label(r, c) for c in range(b.components)] for r in range(b.rows)]
-            if b.field == "SyncSamples":
-                labels = labels[0]
-            self.buffers[name] = CapturedBuffer(name, data, times, rate, b.buffer_unit, labels)
-
-    def __getitem__(self, key):
-        if isinstance(key, str):
-            try:
-                return self.buffers[layout.BY_FIELD[key].name if key in layout.BY_FIELD else key]
-            except KeyError:
-                raise KeyError(f"no samples of {key!r} in this capture") from None
-        return super().__getitem__(key)
-
-
 class Device:
     """One device. Use as a context manager, or call close().
 
     queue_size: blocks kept for blocks()/next_block() (oldest dropped when
     full; dropped_blocks counts them); 0 keeps none."""
 
-    def __init__(self, queue_size=256):
+    def __init__(self, queue_size: int = 256) -> None:
         queue_size = _config._integer("queue_size", queue_size, 0, 1 << 20)
         self._lib = _lib.load()
         self._lock = threading.RLock()        # callbacks list and pending error
-        self._callbacks = []
+        self._callbacks: list[Callable[[Block], Any]] = []
         self._pending = None
-        self._queue = collections.deque()
+        self._queue: collections.deque[Block] = collections.deque()
         self._queue_size = queue_size
         self._arrived = threading.Condition(threading.Lock())
         self.dropped_blocks = 0
         self.blocks_received = 0
         self.callback_errors = 0             # exceptions raised by callbacks
-        self._reported = set()               # callbacks whose failure was logged
+        self._reported: set = set()               # callbacks whose failure was logged
         self._dropping = False               # in a run of dropped blocks
-        self._capturing = None               # None: never started; then True/False
+        self._capturing: bool | None = None  # None: never started; then True/False
+        self._sink: Callable[[Block], None] | None = None  # capture()'s collector, called on the worker
         self._handle = None
         self._worker = None
         handle = self._lib.Quelto_Bridge_Create()
@@ -240,14 +111,14 @@ class Device:
         _live.add(self)
 
     # -- life --------------------------------------------------------------
-    def __enter__(self):
+    def __enter__(self) -> Device:
         return self
 
     def __exit__(self, exc_type, exc, tb):
         self._close(raise_pending=exc_type is None)
         return False
 
-    def close(self):
+    def close(self) -> None:
         """Stops the worker and releases the device; raises CallbackError
         when a callback raised since the last call."""
         self._close(raise_pending=True)
@@ -275,7 +146,7 @@ class Device:
             log.warning("a block callback raised and nobody called the device again")
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         return self._handle is None
 
     # -- calls ---------------------------------------------------------------
@@ -299,45 +170,44 @@ class Device:
             raise _lib.library_error(error)
         return result
 
-    def start(self, period=Period.DEFAULT):
+    def start(self, period: PeriodLike = Period.DEFAULT) -> None:
         """Starts capture with a block period: a Period, its name ("MS10")
         or number (0 to 3). The default is 100 ms blocks."""
         self._call("Quelto_Bridge_StartCapturingWithPeriod", int(_period(period)))
         self._capturing = True
 
-    def start_trigger(self):
+    def start_trigger(self) -> None:
         """Sends an internal start trigger: a following block has
         start_trigger_detected and start_trigger_scan."""
         self._call("Quelto_Bridge_GenerateInternalStartTrigger")
 
-    def stop_trigger(self):
+    def stop_trigger(self) -> None:
         self._call("Quelto_Bridge_GenerateInternalStopTrigger")
 
-    def apply_configuration_file(self, path):
+    def apply_configuration_file(self, path: str | os.PathLike) -> None:
         """Loads a configuration file (see docs/configuration-format.md) and
         sends its capture configuration, then each of the 36 sensors'
         configurations. A file that does not load sends nothing and raises
         QueltoError."""
-        import os
         encoded = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8")
         if self._call("Quelto_Bridge_ApplyConfigurationFile", encoded) != 0:
             raise _lib.failure(self._lib, "the configuration file was not applied")
 
     @property
-    def software_version(self):
+    def software_version(self) -> SoftwareVersion:
         """The device's software version: (major, minor, build, revision)."""
         v = R.SoftwareVersion()
         if self._call("Quelto_Bridge_GetSoftwareVersion", C.byref(v)) != 0:
             raise _lib.failure(self._lib, "the software version could not be read")
         return SoftwareVersion(v.Major, v.Minor, v.Build, v.Revision)
 
-    def stop(self):
+    def stop(self) -> None:
         self._call("Quelto_Bridge_StopCapturing")
         if self._capturing:
             self._capturing = False
 
     @property
-    def state(self):
+    def state(self) -> DeviceState | int:
         """DeviceState (an int when the number is not a known state)."""
         n = self._call("Quelto_Bridge_GetdeviceState")
         try:
@@ -345,7 +215,7 @@ class Device:
         except ValueError:
             return n
 
-    def configure_capture(self, record=None, **values):
+    def configure_capture(self, record: R.CaptureConfiguration | None = None, **values: Any) -> R.CaptureConfiguration:
         """Sends a capture configuration: keyword values (see
         quelto.config.CAPTURE_FIELDS; unnamed fields are zero), or a
         prepared CaptureConfiguration record."""
@@ -359,7 +229,8 @@ class Device:
         self._call("Quelto_Bridge_ConfigureCapture", C.byref(record))
         return record
 
-    def configure_sensor(self, sensor=0, record=None, **values):
+    def configure_sensor(self, sensor: int = 0, record: R.SensorConfiguration | None = None,
+                         **values: Any) -> R.SensorConfiguration:
         """Sends a sensor configuration to sensor 1..36, or to all with 0."""
         sensor = _config.sensor_index(sensor)
         if record is not None:
@@ -372,26 +243,26 @@ class Device:
         self._call("Quelto_Bridge_ConfigureSensor", C.byref(record), sensor)
         return record
 
-    def calibrate_imu_offset(self, sensor=0):
+    def calibrate_imu_offset(self, sensor: int = 0) -> None:
         self._call("Quelto_Bridge_CalibrateImuOffset", _config.sensor_index(sensor))
 
-    def calibrate_gyroscope_offset(self, sensor=0):
+    def calibrate_gyroscope_offset(self, sensor: int = 0) -> None:
         self._call("Quelto_Bridge_CalibrateGyroscopeOffset", _config.sensor_index(sensor))
 
-    def calibrate_accelerometer_offset(self, sensor=0):
+    def calibrate_accelerometer_offset(self, sensor: int = 0) -> None:
         self._call("Quelto_Bridge_CalibrateAccelerometerOffset", _config.sensor_index(sensor))
 
-    def calibrate_emg_offset(self, sensor=0):
+    def calibrate_emg_offset(self, sensor: int = 0) -> None:
         self._call("Quelto_Bridge_CalibrateEMGOffset", _config.sensor_index(sensor))
 
-    def update_display(self):
+    def update_display(self) -> None:
         self._call("Quelto_Bridge_UpdateDisplay")
 
-    def save_current_rx_configuration(self):
+    def save_current_rx_configuration(self) -> None:
         self._call("Quelto_Bridge_SaveCurrentRxConfiguration")
 
     # -- blocks --------------------------------------------------------------
-    def add_callback(self, fn):
+    def add_callback(self, fn: Callable[[Block], Any]) -> Callable[[Block], Any]:
         """fn(block) runs on the device's worker thread for each block, with
         a Block of its own. An exception it raises is kept and raised as
         CallbackError by the next call on this device. Returns fn."""
@@ -401,7 +272,7 @@ class Device:
             self._callbacks.append(fn)
         return fn
 
-    def remove_callback(self, fn):
+    def remove_callback(self, fn: Callable[[Block], Any]) -> None:
         """Removes fn; when this returns on another thread, fn is not running
         and is not called again."""
         with self._lock:
@@ -421,7 +292,10 @@ class Device:
         dropped = None
         with self._arrived:
             self.blocks_received += 1
-            if self._queue_size:
+            sink = self._sink
+            if sink is not None:
+                sink(block)   # capture() takes the block; nothing is queued
+            elif self._queue_size:
                 if len(self._queue) >= self._queue_size:
                     self._queue.popleft()
                     self.dropped_blocks += 1
@@ -446,8 +320,8 @@ class Device:
                     fn(block)
                 except BaseException as e:  # noqa: B902
                     raised.append((e, fn))
-        for e, fn in raised:
-            self._store(e, fn)
+        for failure, fn in raised:
+            self._store(failure, fn)
 
     def _store(self, e, fn):
         # The first failure of each callback is logged with its traceback;
@@ -466,7 +340,7 @@ class Device:
         with self._arrived:
             self._arrived.notify_all()
 
-    def next_block(self, timeout=1.0):
+    def next_block(self, timeout: float | None = 1.0) -> Block:
         """The oldest queued block; waits up to `timeout` seconds (None:
         forever) and raises TimeoutError when none came, saying so when
         capture has not been started or was stopped."""
@@ -495,7 +369,7 @@ class Device:
             return ": capture has not been started; call start() first"
         return ": capture was stopped" if not self._capturing else ""
 
-    def blocks(self, count=None, timeout=1.0):
+    def blocks(self, count: int | None = None, timeout: float | None = 1.0) -> Iterator[Block]:
         """Iterates over queued and arriving blocks: `count` of them, or
         until the device closes. Each waits up to `timeout` seconds."""
         if count is not None:
@@ -513,28 +387,122 @@ class Device:
 
     __iter__ = blocks
 
-    def clear_queue(self):
+    def clear_queue(self) -> None:
         with self._arrived:
             self._queue.clear()
 
-    def capture(self, seconds, timeout=2.0, period=Period.DEFAULT):
-        """Starts capture, collects blocks for `seconds` of signal (counted
-        in scans), stops, and returns a Capture: the list of blocks, and for
-        each buffer with samples its joined data, a time vector, the rate,
-        the unit and the channel labels (capture["emg"].times)."""
+    def capture(self, seconds: float, timeout: float = 2.0, period: PeriodLike = Period.DEFAULT,
+                progress: Union[None, bool, Callable[[float, float], Any]] = None) -> Capture:
+        """Starts capture, collects `seconds` of signal (counted in scans),
+        stops, and returns a Capture: the sequence of blocks, and for each
+        buffer with samples its joined data, a time vector, the rate, the
+        unit and the channel labels (capture["emg"].times).
+
+        Samples are joined as the blocks arrive, into arrays reserved for
+        the whole capture: it holds about the samples' own size. Blocks go
+        to callbacks as usual but not to the queue of next_block().
+
+        timeout: seconds to wait for each block (TimeoutError after).
+        progress: None (default) draws a tqdm bar on standard error when
+        tqdm is installed and the capture takes more than a second; False
+        draws nothing; a callable is called on this thread as
+        progress(captured_s, total_s) about ten times a second and once at
+        the end."""
         seconds = _config._real("seconds", seconds)
         if seconds <= 0:
             raise ValueError("seconds must be positive")
-        period = _period(period)
-        self.clear_queue()
-        self.start(period)
-        out, samples = [], 0
+        timeout = _config._real("timeout", timeout)
+        chosen = _period(period)
+        if progress is not None and not isinstance(progress, bool) and not callable(progress):
+            raise TypeError(f"progress must be None, a bool or a callable, not {type(progress).__name__}")
+        wanted = math.ceil(seconds * layout.EMG_BLOCK_RATE_HZ)
+        per_block = round(PERIOD_SECONDS[chosen] * layout.EMG_BLOCK_RATE_HZ)
+        collector = _Collector(_Builder(-(-wanted // per_block) * per_block), wanted)
+        report = _progress_reporter(progress, seconds)
+        with self._arrived:
+            self._sink = collector.add
         try:
-            for block in self.blocks(timeout=timeout):
-                out.append(block)
-                samples += block.samples("sync")
-                if samples >= seconds * layout.EMG_BLOCK_RATE_HZ:
+            self.start(chosen)
+            seen, last_arrival = 0, time.monotonic()
+            while True:
+                with collector.changed:
+                    if not collector.done and collector.error is None:
+                        collector.changed.wait(0.1)
+                self._raise_pending()
+                if collector.error is not None:
+                    raise collector.error
+                if collector.blocks != seen:
+                    seen, last_arrival = collector.blocks, time.monotonic()
+                elif time.monotonic() - last_arrival > timeout:
+                    raise TimeoutError(f"no block within {timeout} s during capture()")
+                report(collector.scans / layout.EMG_BLOCK_RATE_HZ, collector.done)
+                if collector.done:
                     break
         finally:
-            self.stop()
-        return Capture(out)
+            report.close()
+            try:
+                self.stop()
+            finally:
+                # Blocks on their way after the last one wanted are dropped.
+                with self._arrived:
+                    self._sink = None
+        return Capture._from_builder(collector.builder)
+
+
+PeriodLike = Union[Period, int, str]
+
+
+class _Collector:
+    """capture()'s sink: joins blocks on the worker until enough scans came."""
+
+    def __init__(self, builder: _Builder, wanted_scans: int):
+        self.builder, self.wanted = builder, wanted_scans
+        self.changed = threading.Condition()
+        self.blocks = self.scans = 0
+        self.done = False
+        self.error: BaseException | None = None
+
+    def add(self, block: Block) -> None:
+        if self.done or self.error is not None:
+            return
+        try:
+            self.builder.add(block)
+        except BaseException as e:  # noqa: B902 - reported by capture()
+            self.error = e
+        with self.changed:
+            self.blocks, self.scans = self.builder.blocks, self.builder.scans
+            self.done = self.scans >= self.wanted
+            self.changed.notify_all()
+
+
+class _progress_reporter:
+    """Progress of capture(): a tqdm bar, a callable, or nothing."""
+
+    def __init__(self, progress, total: float):
+        self.total, self.callback, self.bar, self.last = total, None, None, -1.0
+        if callable(progress) and not isinstance(progress, bool):
+            self.callback = progress
+        elif progress is None or progress is True:
+            try:
+                from tqdm import tqdm
+            except ImportError:
+                if progress is True:
+                    raise ImportError("progress=True needs tqdm (pip install tqdm)") from None
+                return
+            self.bar = tqdm(total=round(total, 3), unit="s", desc="capture", delay=0 if progress else 1.0,
+                            bar_format="{desc}: {percentage:3.0f}%|{bar}| {n:.1f}/{total:.1f} s [{elapsed}<{remaining}]")
+
+    def __call__(self, done_s: float, finished: bool) -> None:
+        done_s = min(done_s, self.total)
+        now = time.monotonic()
+        if not finished and now - self.last < 0.1:
+            return
+        self.last = now
+        if self.callback is not None:
+            self.callback(done_s, self.total)
+        if self.bar is not None:
+            self.bar.update(round(done_s, 3) - self.bar.n)
+
+    def close(self) -> None:
+        if self.bar is not None:
+            self.bar.close()

@@ -23,15 +23,16 @@ def example_module():
 
 
 class PlotExample(unittest.TestCase):
-    def test_envelope_is_the_level_about_the_mean(self):
+    def test_envelope_is_the_level_in_the_band_without_the_offset(self):
         envelope = example_module().envelope
         rng = np.random.default_rng(1)
         rest = 55e-6 + 2.5e-6 * rng.standard_normal((2, 4000))  # offset, noise floor
         rest[1, 1000:1400] += 500e-6 * rng.standard_normal(400)  # a burst
         env = envelope(rest.astype(np.float32), 2000)
-        self.assertAlmostEqual(float(np.median(env[0])), 2.5e-6, delta=0.5e-6)
+        # White noise keeps (450 - 20) / 1000 of its power in the band.
+        self.assertAlmostEqual(float(np.median(env[0])), 2.5e-6 * np.sqrt(0.43), delta=0.3e-6)
         self.assertLess(float(env[1, 3000]), 5e-6)
-        self.assertGreater(float(env[1, 1200]), 300e-6)
+        self.assertGreater(float(env[1, 1200]), 200e-6)  # the burst: about 330 uV in the band
 
     def test_default_output_is_in_the_current_folder(self):
         before = hashlib.sha256(DOCS_PICTURE.read_bytes()).hexdigest() if DOCS_PICTURE.exists() else None

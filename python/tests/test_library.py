@@ -7,9 +7,12 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import quelto
 from tests import support
 
-PYTHON_DIR = str(Path(__file__).resolve().parents[1])
+# The folder the package under test was imported from: the sources, or
+# site-packages of an installed wheel.
+PYTHON_DIR = str(Path(quelto.__file__).resolve().parents[1])
 
 
 def run(code, env_changes):
