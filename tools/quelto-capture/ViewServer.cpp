@@ -173,6 +173,7 @@ private:
     void OnAccept(beast::error_code ec) {
         if (ec) return;
         ws_.text(true);
+        ws_.auto_fragment(false);  // a frame is one message
         // The greeting goes first: joined under the lock that broadcasts take.
         state_->Join(shared_from_this());
         Read();
