@@ -276,7 +276,10 @@ class Capture(collections.abc.Sequence):
     duration before that arrival."""
 
     def __init__(self, blocks: Iterable[Block] = ()):
+        blocks = list(blocks)
         builder = _Builder()
+        for name, joined in builder.joined.items():
+            joined.reserve(sum(b.samples(name) for b in blocks if name in b.arrays))
         for block in blocks:
             builder.add(block)
         self._load(builder.finish())

@@ -59,8 +59,10 @@ class Joined(unittest.TestCase):
 
     def test_a_capture_of_a_list_of_blocks_is_the_same(self):
         cap = self.device.capture(0.5, period="MS50", progress=False)
-        again = quelto.Capture(list(cap))
+        again = quelto.Capture(iter(cap))
         self.assertEqual(len(again), len(cap))
+        self.assertFalse(np.shares_memory(again["emg"].data, cap["emg"].data))
+        self.assertEqual(again["emg"].data.base.shape, cap["emg"].data.shape)  # reserved to the sample
         for name, buffer in cap.buffers.items():
             np.testing.assert_array_equal(again[name].data, buffer.data)
             self.assertEqual(again[name].rate_hz, buffer.rate_hz)
