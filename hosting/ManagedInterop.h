@@ -2,6 +2,8 @@
 // that cross with them. Layouts match hosting/managed/QueltoBridgeHost.cs.
 #pragma once
 
+#include "ManagedCallThread.h"
+
 #include <cstdint>
 #include <string>
 
@@ -45,13 +47,18 @@ enum FailureKind : int32_t {
 inline thread_local int t_helperCalls = 0;
 
 // One operation of the helper, a function pointer it fills in; calling it
-// marks the thread as inside the helper for that long.
+// marks the thread as inside the helper for that long. A thread that is not
+// the runtime's has the call made on its call thread (ManagedCallThread.h).
 template <class F>
 struct HelperOp;
 template <class R, class... A>
 struct HelperOp<R (*)(A...)> {
     R (*fn)(A...);
     R operator()(A... a) const {
+        if (!CallsDirectly()) {
+            R result{};
+            if (OnCallThread([&] { result = (*this)(a...); })) return result;
+        }
         struct Inside {
             Inside() { ++t_helperCalls; }
             ~Inside() { --t_helperCalls; }

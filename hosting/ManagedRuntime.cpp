@@ -1,6 +1,7 @@
 #include "ManagedRuntime.h"
 
 #include "BridgeFolder.h"
+#include "ManagedCallThread.h"
 #include "ManagedInterop.h"
 #include "ManagedObjects.h"
 
@@ -105,7 +106,11 @@ const HelperTable& Api() {
     table.eventSink = &EventSink;
     table.failureSink = &FailureSink;
     std::string error;
-    if (!StartPlatformRuntime(helper, &table, error)) {
+    // Started on a call thread: the thread that starts Mono stays its own.
+    bool started = false;
+    const auto start = [&] { started = StartPlatformRuntime(helper, &table, error); };
+    if (CallsDirectly() || !OnCallThread(start)) start();
+    if (!started) {
         g_startError = "The managed runtime could not be started: " + error;
         throw Runtime::InvalidOperationException(g_startError);
     }

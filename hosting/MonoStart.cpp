@@ -5,6 +5,7 @@
 
 #include "AppDomain.h"
 #include "BridgeFolder.h"
+#include "ManagedCallThread.h"
 #include "ManagedRuntime.h"
 
 #include <atomic>
@@ -237,6 +238,7 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     if (!BindAll(lib, m, error)) return false;
     m.parse_debug_option = reinterpret_cast<int (*)(const char*)>(dlsym(lib, "mini_parse_debug_option"));
 
+    SetRuntimeThreadQuery(m.domain_get);
     void* domain = m.get_root_domain();
     const bool joined = domain != nullptr;
     void* attachedThread = nullptr;
@@ -266,7 +268,18 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
         m.install_unhandled_exception_hook(&EndFailedThread, nullptr);
     } else {
         KeepThisLibraryLoaded();
-        if (!m.domain_get()) attachedThread = m.thread_attach(domain);
+        // A thread new to the runtime (the bridge's call thread) joins it
+        // for good, left in the GC-safe state as Mono's embedders' attach
+        // leaves it: mono_thread_attach would leave it GC-unsafe, and a
+        // thread detached again cannot come back through the wrappers.
+        if (!m.domain_get()) {
+            auto jitAttach = reinterpret_cast<void* (*)(void*)>(dlsym(lib, "mono_jit_thread_attach"));
+            if (jitAttach) {
+                jitAttach(domain);
+            } else {
+                attachedThread = m.thread_attach(domain);
+            }
+        }
     }
 
     bool ok = false;
