@@ -171,7 +171,7 @@ TEST(ViewServer, TwentyViewersAtOnceGetTheGreetingAndTheFramesInOrder) {
     for (int i = 0; i < Viewers; ++i) viewers.push_back(std::make_unique<Viewer>(server->Port()));
     ASSERT_TRUE(PollUntil([&] { return server->Viewers() == Viewers; }));
     std::vector<int> last(Viewers, -1), received(Viewers, 0);
-    std::vector<bool> ordered(Viewers, true), greeted(Viewers, false);
+    std::vector<char> ordered(Viewers, 1), greeted(Viewers, 0);  // one reader thread each
     std::vector<std::thread> readers;
     for (int v = 0; v < Viewers; ++v) {
         readers.emplace_back([&, v] {
