@@ -190,6 +190,8 @@ class Device:
         configurations. A file that does not load sends nothing and raises
         QueltoError."""
         encoded = os.fsencode(path) if not isinstance(path, str) else path.encode("utf-8")
+        if b"\0" in encoded:
+            raise ValueError("path contains a NUL character")  # the library would read it cut there
         if self._call("Quelto_Bridge_ApplyConfigurationFile", encoded) != 0:
             raise _lib.failure(self._lib, "the configuration file was not applied")
 
@@ -360,7 +362,7 @@ class Device:
                     left = None if deadline is None else deadline - time.monotonic()
                     if left is not None and left <= 0:
                         raise TimeoutError(f"no block within {timeout} s{self._why_no_blocks()}")
-                    self._arrived.wait(left)
+                    self._arrived.wait(None if left is None else min(left, threading.TIMEOUT_MAX))
                 if self._pending is None:
                     return self._queue.popleft()
 

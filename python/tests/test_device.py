@@ -1,6 +1,7 @@
 """Device over the simulated SDK: life, calls, blocks, callbacks, errors."""
 import gc
 import logging
+import os
 import threading
 import time
 import unittest
@@ -177,6 +178,13 @@ class Blocks(unittest.TestCase):
         with self.assertRaises(TypeError):
             self.device.next_block(timeout="1")
 
+    def test_a_timeout_beyond_what_a_wait_takes_waits_for_the_block(self):
+        # Longer than threading.TIMEOUT_MAX: waits as long as it may.
+        self.device.start(period="MS10")
+        self.device.clear_queue()
+        self.assertIsNotNone(self.device.next_block(timeout=1e10))
+        self.device.stop()
+
     def test_full_queue_keeps_the_newest(self):
         with quelto.Device(queue_size=2) as d:
             d.start()
@@ -241,6 +249,16 @@ class BadInput(unittest.TestCase):
         # The call that follows succeeds and clears it.
         self.device.configure_capture(quelto.capture_configuration(footswitch_protocol=2))
         self.assertEqual(self.device.state, quelto.DeviceState.CONFIGURED)
+
+    def test_a_path_with_a_nul_is_refused(self):
+        # Cut at the NUL, the path would name another file, which exists.
+        config = os.path.join(os.path.dirname(__file__), "..", "..", "configs", "complete.json")
+        self.assertTrue(os.path.exists(config))
+        for path in (config + "\0.bak", os.fsencode(config) + b"\0.bak"):
+            with self.assertRaises(ValueError) as caught:
+                self.device.apply_configuration_file(path)
+            self.assertIn("NUL", str(caught.exception))
+        self.assertEqual(self.device.state, quelto.DeviceState.IDLE)
 
     def test_library_failure_text_is_its_type_and_message_and_keeps_the_stack_apart(self):
         missing = "/no such folder/config.json"
