@@ -82,10 +82,10 @@ def test_stalled_viewer(tool, work):
         s = json.load(f)
     blocks = seconds * 10
     assert s["blocks_received"] == blocks and s["records"] == blocks, (s["blocks_received"], s["records"])
+    # The stalled viewer lost frames, the capture nothing. (The worker's time
+    # with viewers is a figure of bench/view_figures.py, not a timed test.)
     assert s["view"]["frames_dropped"] > 0, s["view"]
-    # The view's listener only queues: the worker's time in all the tool's
-    # listeners stays far below a block period.
-    assert s["worker"]["listeners_us_p99"] < 5000, s["worker"]
+    assert s["lost_packets"] == 0, s["lost_packets"]
 
 
 def main():
