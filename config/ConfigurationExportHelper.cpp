@@ -210,5 +210,6 @@ Runtime::Ref<D::ConfigurationExportBase> Quelto_ConfigurationExportBaseHelper::T
 
     m.InsoleSampleRate_Hz = native.InsoleSampleRate_Hz;
     m.InsoleImuSampleRate_Hz = native.InsoleImuSampleRate_Hz;
+    m.WriteBack();
     return managed;
 }

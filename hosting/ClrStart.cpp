@@ -77,7 +77,8 @@ struct Released {
 
 }  // namespace
 
-bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std::string& error) {
+bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, int32_t& entryResult,
+                          std::string& error) {
     if (!Runtime::File::Exists(helperPath)) {
         error = "the bridge's helper assembly '" + helperPath + "' is missing";
         return false;
@@ -105,17 +106,16 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     hr = host.p->Start();
     if (FAILED(hr)) return error = Failed("ICLRRuntimeHost::Start", hr), false;
 
-    wchar_t argument[32];
-    std::swprintf(argument, 32, L"%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(table)));
+    const std::u16string argument = Runtime::Text::FromUtf8(HelperEntryArgument(*table));
     const std::u16string path = Runtime::Text::FromUtf8(helperPath);
     DWORD result = 1;
     hr = host.p->ExecuteInDefaultAppDomain(reinterpret_cast<LPCWSTR>(path.c_str()), L"QueltoBridgeHost.Entry",
-                                           L"Start", argument, &result);
-    if (FAILED(hr)) return error = Failed("ICLRRuntimeHost::ExecuteInDefaultAppDomain", hr), false;
-    if (result != 0) {
-        error = "the helper's entry failed";
+                                           L"Start", reinterpret_cast<LPCWSTR>(argument.c_str()), &result);
+    if (FAILED(hr)) {
+        error = HelperNotLoaded(helperPath) + " (" + Failed("ICLRRuntimeHost::ExecuteInDefaultAppDomain", hr) + ")";
         return false;
     }
+    entryResult = static_cast<int32_t>(result);
     // The runtime stays started for the life of the process.
     host.p->AddRef();
     return true;

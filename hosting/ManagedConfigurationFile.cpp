@@ -1,8 +1,9 @@
 // The configuration reader of the managed backend and the configuration
-// records it returns.
+// records it returns (or that ToManaged fills): the SDK's own objects.
 #include "ManagedObjects.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace Hosting::Managed {
 
@@ -10,69 +11,37 @@ namespace D = Quelto::Common::Definitions;
 
 namespace {
 
-// Reads a managed ConfigurationExportBase into a native one: every array is
-// copied at its own length (null stays null), the capture and sensor
-// configurations stay managed objects.
-class Importer {
+// The managed object's fields by name.
+class Fields {
 public:
-    explicit Importer(intptr_t object) : object_(object) {}
+    explicit Fields(intptr_t object) : object_(object) {}
 
-    template <class T, int Rank = 1>
-    void Copy(const char16_t* name, Runtime::ArrayRef<T, Rank>& out) {
-        auto view = ViewOf<T, Rank>(Field(name), name);
-        if (!view) return;
-        std::array<int32_t, Rank> e{};
-        for (int d = 0; d < Rank; ++d) e[d] = view->GetLength(d);
-        if constexpr (Rank == 1) {
-            out = Runtime::NewArray<T>(e[0]);
-        } else {
-            out = Runtime::NewArray<T>(e[0], e[1]);
-        }
-        if (view->Length()) std::copy_n(view->Data(), view->Length(), out->Data());
-    }
-
-    void Texts(const char16_t* name, Runtime::ArrayRef<Runtime::String>& out) {
-        Handle array(Field(name));
-        if (!array.get()) return;
-        out = Runtime::NewArray<Runtime::String>(Length(array.get()));
-        for (int32_t i = 0; i < static_cast<int32_t>(out->Length()); ++i) {
-            TextParts text;
-            Check(Api().GetStringElement(array.get(), i, &text));
-            if (!text.seen[1]) (*out)[i] = Runtime::Text::FromUtf8(text.part[0]);
-        }
-    }
-
-    void Colors(const char16_t* name, Runtime::ArrayRef<System::Drawing::Color>& out) {
-        Handle array(Field(name));
-        if (!array.get()) return;
-        out = Runtime::NewArray<System::Drawing::Color>(Length(array.get()));
-        for (int32_t i = 0; i < static_cast<int32_t>(out->Length()); ++i) {
-            Value v{};
-            Check(Api().GetElement(array.get(), i, &v));
-            (*out)[i] = System::Drawing::Color::FromArgb(static_cast<uint32_t>(v.I));
-        }
-    }
-
-    void Sensors(const char16_t* name, Runtime::ArrayRef<Runtime::Ref<D::ISensorConfiguration>>& out) {
-        Handle array(Field(name));
-        if (!array.get()) return;
-        out = Runtime::NewArray<Runtime::Ref<D::ISensorConfiguration>>(Length(array.get()));
-        for (int32_t i = 0; i < static_cast<int32_t>(out->Length()); ++i) {
-            Value v{};
-            Check(Api().GetElement(array.get(), i, &v));
-            (*out)[i] = AdoptSensor(v.Obj);
-        }
-    }
-
-    intptr_t Field(const char16_t* name) {
+    intptr_t Object(const char16_t* name) const {
         Value v{};
         Check(Api().GetMember(object_, nullptr, name, &v));
         return v.Obj;
     }
-    double Number(const char16_t* name) {
+    double Number(const char16_t* name) const {
         Value v{};
         Check(Api().GetMember(object_, nullptr, name, &v));
         return v.D;
+    }
+    void SetObject(const char16_t* name, intptr_t handle) const {
+        Check(Api().SetMember(object_, nullptr, name, 0, 0, handle));
+    }
+    void SetNumber(const char16_t* name, double value) const {
+        Check(Api().SetMember(object_, nullptr, name, 0, value, 0));
+    }
+
+    // Elements of the array field `name`, each read or written by `each`
+    // (index, array handle); nothing for a null array.
+    template <class F>
+    int32_t Elements(const char16_t* name, int32_t count, F&& each) const {
+        Handle array(Object(name));
+        if (!array.get()) return -1;
+        if (count < 0) count = Length(array.get());
+        for (int32_t i = 0; i < count; ++i) each(i, array.get());
+        return count;
     }
 
 private:
@@ -83,6 +52,133 @@ private:
         return p.Length[0];
     }
     intptr_t object_;
+};
+
+// A ConfigurationExportBase of the managed SDK. Its arrays of numbers, flags
+// and enumerations are views of the managed object's own arrays, so writes
+// reach them; its texts, colours, sensor configurations, capture
+// configuration and rates are read once and written back by WriteBack.
+class ManagedConfiguration final : public ManagedObject, public D::ConfigurationExportBase {
+public:
+    explicit ManagedConfiguration(intptr_t handle) : ManagedObject(handle), fields_(handle) {
+        D::ConfigurationExportBase& m = *this;
+        m.CaptureConfiguration = AdoptCapture(fields_.Object(u"CaptureConfiguration"));
+        Sensors(u"SensorConfiguration", m.SensorConfiguration);
+#define QUELTO_CHANNELS(Prefix)                                                     \
+    View(u"Installed" #Prefix "Channels", m.Installed##Prefix##Channels);            \
+    View(u"Enabled" #Prefix "Channels", m.Enabled##Prefix##Channels);                \
+    Texts(u"" #Prefix "ChannelName", m.Prefix##ChannelName);                         \
+    Texts(u"" #Prefix "ChannelUnit", m.Prefix##ChannelUnit);                         \
+    View(u"" #Prefix "ChannelScale", m.Prefix##ChannelScale);                        \
+    View(u"" #Prefix "ChannelType", m.Prefix##ChannelType);                          \
+    View(u"" #Prefix "ChannelSide", m.Prefix##ChannelSide);                          \
+    Colors(u"" #Prefix "ChannelLineColor", m.Prefix##ChannelLineColor);              \
+    View(u"" #Prefix "ChannelFullScale", m.Prefix##ChannelFullScale);
+        QUELTO_CHANNELS(Efa)
+        QUELTO_CHANNELS(Imu)
+        QUELTO_CHANNELS(AccFswMap)
+        QUELTO_CHANNELS(ImuAgm)
+#undef QUELTO_CHANNELS
+        View(u"AnalogOutputChannelType", m.AnalogOutputChannelType);
+        View(u"AnalogOutputSensorNum", m.AnalogOutputSensorNum);
+        View(u"AnalogOutputChannelAxis", m.AnalogOutputChannelAxis);
+        View(u"InstalledInsoles", m.InstalledInsoles);
+        View(u"EnabledInsoles", m.EnabledInsoles);
+        View(u"PlottingEnabledInsoles", m.PlottingEnabledInsoles);
+        Texts(u"InsoleName", m.InsoleName);
+        Texts(u"InsoleUnit", m.InsoleUnit);
+        View(u"InsoleScale", m.InsoleScale);
+        View(u"InsoleSide", m.InsoleSide);
+        View(u"InsoleSize", m.InsoleSize);
+        View(u"InsoleFullScale", m.InsoleFullScale);
+        View(u"EnabledInsoleImuChannels", m.EnabledInsoleImuChannels);
+        m.InsoleSampleRate_Hz = static_cast<float>(fields_.Number(u"InsoleSampleRate_Hz"));
+        m.InsoleImuSampleRate_Hz = static_cast<float>(fields_.Number(u"InsoleImuSampleRate_Hz"));
+    }
+
+    void WriteBack() override {
+        D::ConfigurationExportBase& m = *this;
+        fields_.SetObject(u"CaptureConfiguration", HandleOf(m.CaptureConfiguration));
+        if (m.SensorConfiguration) {
+            fields_.Elements(u"SensorConfiguration", static_cast<int32_t>(m.SensorConfiguration->Length()),
+                             [&](int32_t i, intptr_t array) {
+                                 Check(Api().SetElement(array, i, 0, 0, HandleOf((*m.SensorConfiguration)[i])));
+                             });
+        }
+#define QUELTO_CHANNELS(Prefix)                                              \
+    WriteTexts(u"" #Prefix "ChannelName", m.Prefix##ChannelName);             \
+    WriteTexts(u"" #Prefix "ChannelUnit", m.Prefix##ChannelUnit);             \
+    WriteColors(u"" #Prefix "ChannelLineColor", m.Prefix##ChannelLineColor);
+        QUELTO_CHANNELS(Efa)
+        QUELTO_CHANNELS(Imu)
+        QUELTO_CHANNELS(AccFswMap)
+        QUELTO_CHANNELS(ImuAgm)
+#undef QUELTO_CHANNELS
+        WriteTexts(u"InsoleName", m.InsoleName);
+        WriteTexts(u"InsoleUnit", m.InsoleUnit);
+        fields_.SetNumber(u"InsoleSampleRate_Hz", m.InsoleSampleRate_Hz);
+        fields_.SetNumber(u"InsoleImuSampleRate_Hz", m.InsoleImuSampleRate_Hz);
+    }
+
+private:
+    template <class T, int Rank>
+    void View(const char16_t* name, Runtime::ArrayRef<T, Rank>& out) {
+        out = ViewOf<T, Rank>(fields_.Object(name), name);
+    }
+
+    void Texts(const char16_t* name, Runtime::ArrayRef<Runtime::String>& out) {
+        std::vector<Runtime::String> texts;
+        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
+            TextParts text;
+            Check(Api().GetStringElement(array, i, &text));
+            texts.push_back(text.seen[1] ? Runtime::String() : Runtime::String(Runtime::Text::FromUtf8(text.part[0])));
+        });
+        if (n < 0) return;
+        out = Runtime::NewArray<Runtime::String>(n);
+        for (int32_t i = 0; i < n; ++i) (*out)[i] = std::move(texts[static_cast<std::size_t>(i)]);
+    }
+
+    void Colors(const char16_t* name, Runtime::ArrayRef<System::Drawing::Color>& out) {
+        std::vector<System::Drawing::Color> colors;
+        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
+            Value v{};
+            Check(Api().GetElement(array, i, &v));
+            colors.push_back(System::Drawing::Color::FromArgb(static_cast<uint32_t>(v.I)));
+        });
+        if (n < 0) return;
+        out = Runtime::NewArray<System::Drawing::Color>(n);
+        std::copy(colors.begin(), colors.end(), out->Data());
+    }
+
+    void Sensors(const char16_t* name, Runtime::ArrayRef<Runtime::Ref<D::ISensorConfiguration>>& out) {
+        std::vector<Runtime::Ref<D::ISensorConfiguration>> sensors;
+        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
+            Value v{};
+            Check(Api().GetElement(array, i, &v));
+            sensors.push_back(AdoptSensor(v.Obj));
+        });
+        if (n < 0) return;
+        out = Runtime::NewArray<Runtime::Ref<D::ISensorConfiguration>>(n);
+        for (int32_t i = 0; i < n; ++i) (*out)[i] = std::move(sensors[static_cast<std::size_t>(i)]);
+    }
+
+    void WriteTexts(const char16_t* name, const Runtime::ArrayRef<Runtime::String>& texts) {
+        if (!texts) return;
+        fields_.Elements(name, static_cast<int32_t>(texts->Length()), [&](int32_t i, intptr_t array) {
+            const Runtime::String& s = (*texts)[i];
+            Check(Api().SetStringElement(array, i, s ? s->c_str() : u"", s ? 0 : 1));
+        });
+    }
+
+    void WriteColors(const char16_t* name, const Runtime::ArrayRef<System::Drawing::Color>& colors) {
+        if (!colors) return;
+        fields_.Elements(name, static_cast<int32_t>(colors->Length()), [&](int32_t i, intptr_t array) {
+            const int32_t argb = static_cast<int32_t>((*colors)[i].ToArgb());
+            Check(Api().SetElement(array, i, argb, 0, 0));
+        });
+    }
+
+    Fields fields_;
 };
 
 class ManagedReader final : public ManagedObject, public D::ICfgReader {
@@ -96,47 +192,8 @@ public:
 
 }  // namespace
 
-// A native snapshot of the managed object; for a fresh one, its arrays have
-// the lengths the managed constructor gave them.
 Runtime::Ref<D::ConfigurationExportBase> AdoptConfiguration(intptr_t object) {
-    if (!object) return nullptr;
-    Handle owner(object);
-    auto out = std::make_shared<D::ConfigurationExportBase>();
-    D::ConfigurationExportBase& m = *out;
-    Importer in(object);
-    m.CaptureConfiguration = AdoptCapture(in.Field(u"CaptureConfiguration"));
-    in.Sensors(u"SensorConfiguration", m.SensorConfiguration);
-#define QUELTO_CHANNELS(Prefix)                                                   \
-    in.Copy(u"Installed" #Prefix "Channels", m.Installed##Prefix##Channels);       \
-    in.Copy(u"Enabled" #Prefix "Channels", m.Enabled##Prefix##Channels);           \
-    in.Texts(u"" #Prefix "ChannelName", m.Prefix##ChannelName);                    \
-    in.Texts(u"" #Prefix "ChannelUnit", m.Prefix##ChannelUnit);                    \
-    in.Copy(u"" #Prefix "ChannelScale", m.Prefix##ChannelScale);                   \
-    in.Copy(u"" #Prefix "ChannelType", m.Prefix##ChannelType);                     \
-    in.Copy(u"" #Prefix "ChannelSide", m.Prefix##ChannelSide);                     \
-    in.Colors(u"" #Prefix "ChannelLineColor", m.Prefix##ChannelLineColor);         \
-    in.Copy(u"" #Prefix "ChannelFullScale", m.Prefix##ChannelFullScale);
-    QUELTO_CHANNELS(Efa)
-    QUELTO_CHANNELS(Imu)
-    QUELTO_CHANNELS(AccFswMap)
-    QUELTO_CHANNELS(ImuAgm)
-#undef QUELTO_CHANNELS
-    in.Copy<D::ConfigurationExportBase::ChannelType, 2>(u"AnalogOutputChannelType", m.AnalogOutputChannelType);
-    in.Copy<int32_t, 2>(u"AnalogOutputSensorNum", m.AnalogOutputSensorNum);
-    in.Copy<int32_t, 2>(u"AnalogOutputChannelAxis", m.AnalogOutputChannelAxis);
-    in.Copy(u"InstalledInsoles", m.InstalledInsoles);
-    in.Copy(u"EnabledInsoles", m.EnabledInsoles);
-    in.Copy(u"PlottingEnabledInsoles", m.PlottingEnabledInsoles);
-    in.Texts(u"InsoleName", m.InsoleName);
-    in.Texts(u"InsoleUnit", m.InsoleUnit);
-    in.Copy(u"InsoleScale", m.InsoleScale);
-    in.Copy(u"InsoleSide", m.InsoleSide);
-    in.Copy(u"InsoleSize", m.InsoleSize);
-    in.Copy(u"InsoleFullScale", m.InsoleFullScale);
-    in.Copy(u"EnabledInsoleImuChannels", m.EnabledInsoleImuChannels);
-    m.InsoleSampleRate_Hz = static_cast<float>(in.Number(u"InsoleSampleRate_Hz"));
-    m.InsoleImuSampleRate_Hz = static_cast<float>(in.Number(u"InsoleImuSampleRate_Hz"));
-    return out;
+    return Adopt<ManagedConfiguration>(object);
 }
 
 Runtime::Ref<D::ICfgReader> AdoptReader(intptr_t handle) { return Adopt<ManagedReader>(handle); }

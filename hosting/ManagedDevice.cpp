@@ -1,6 +1,6 @@
-// The device of the managed backend and its data events: the registry of
-// DataAvailable subscriptions that the helper's event sink dispatches to,
-// the reading of one block, and what happens to live devices when an SDK
+// The device of the managed backend: its members, the registry of
+// DataAvailable subscriptions that the helper's event sink dispatches to
+// (blocks: ManagedBlocks.cpp), and what happens to live devices when an SDK
 // thread fails.
 #include "ManagedObjects.h"
 
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace Hosting::Managed {
@@ -16,97 +17,6 @@ namespace Hosting::Managed {
 namespace D = Quelto::Common::Definitions;
 
 namespace {
-
-// One block: only its handle until the worker acquires it; then the scalars
-// are read and the arrays are pinned views into the managed arrays, which
-// stay pinned until the last view is released.
-class ManagedEventArgs final : public D::DataAvailableEventArgs {
-public:
-    explicit ManagedEventArgs(intptr_t handle) : handle_(handle) {}
-    ManagedEventArgs(const ManagedEventArgs&) = delete;
-    ManagedEventArgs& operator=(const ManagedEventArgs&) = delete;
-    ~ManagedEventArgs() override {
-        if (handle_) Api().Release(handle_);
-    }
-
-    void Acquire() override {
-        if (!handle_) return;
-        struct Pins {
-            Pins() = default;
-            Pins(const Pins&) = delete;
-            Pins& operator=(const Pins&) = delete;
-            intptr_t event = 0;
-            std::array<PinnedArray, EventArrayCount> arrays{};
-            ~Pins() {
-                Api().ReleasePins(arrays.data(), EventArrayCount);
-                Api().Release(event);
-            }
-        };
-        auto pins = std::make_shared<Pins>();
-        pins->event = handle_;
-        handle_ = 0;
-        int64_t s[EventScalarCount] = {};
-        Check(Api().ReadEvent(pins->event, s, pins->arrays.data()));
-        int k = 0;
-        ScanNumber = static_cast<int32_t>(s[k++]);
-        RemoteControlState = static_cast<uint16_t>(s[k++]);
-        auto flag = [&] { return s[k++] != 0; };
-        auto number = [&] { return static_cast<int32_t>(s[k++]); };
-        StartTriggerDetected = flag();
-        StopTriggerDetected = flag();
-        StartTriggerScan = number();
-        StopTriggerScan = number();
-        StartInsoleTriggerDetected = flag();
-        StopInsoleTriggerDetected = flag();
-        StartInsoleTriggerScan = number();
-        StopInsoleTriggerScan = number();
-        StartInsoleImuTriggerDetected = flag();
-        StopInsoleImuTriggerDetected = flag();
-        StartInsoleImuTriggerScan = number();
-        StopInsoleImuTriggerScan = number();
-        StartAnalogTriggerDetected = flag();
-        StopAnalogTriggerDetected = flag();
-        StartAnalogTriggerScan = number();
-        StopAnalogTriggerScan = number();
-        DataTransferRate = number();
-        UsbLostPackets = number();
-        UsbLowPerformance = flag();
-        InsoleScanNumber = number();
-        InsoleImuScanNumber = number();
-
-        int a = 0;
-        auto view = [&]<class T, int Rank>(Runtime::ArrayRef<T, Rank>& field, const char* name) {
-            const PinnedArray& p = pins->arrays[a++];
-            if (p.Rank == 0) return;  // null
-            const auto extents = ExtentsOf<T, Rank>(
-                p, std::string("A DataAvailableEventArgs array has an unexpected type: ") + name + ".");
-            field = Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, pins);
-        };
-#define QUELTO_VIEW(Name) view(Name, #Name)
-        QUELTO_VIEW(EmgSamples);
-        QUELTO_VIEW(ImuSamples);
-        QUELTO_VIEW(AccelerometerSamples);
-        QUELTO_VIEW(GyroscopeSamples);
-        QUELTO_VIEW(MagnetometerSamples);
-        QUELTO_VIEW(SyncSamples);
-        QUELTO_VIEW(SensorStates);
-        QUELTO_VIEW(FootSwSamples);
-        QUELTO_VIEW(FootSwRawSamples);
-        QUELTO_VIEW(FootSwSensorStates);
-        QUELTO_VIEW(RemoteControlEvents);
-        QUELTO_VIEW(AnalogSamples);
-        QUELTO_VIEW(AnalogStates);
-        QUELTO_VIEW(InsoleSamples);
-        QUELTO_VIEW(InsoleImuSamples);
-        QUELTO_VIEW(InsoleAccelerometerSamples);
-        QUELTO_VIEW(InsoleGyroscopeSamples);
-        QUELTO_VIEW(InsoleStates);
-#undef QUELTO_VIEW
-    }
-
-private:
-    intptr_t handle_;
-};
 
 std::mutex g_devicesMutex;
 std::unordered_map<intptr_t, D::DataAvailableEventHandler> g_subscriptions;
@@ -189,7 +99,7 @@ void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept {
             auto it = g_subscriptions.find(id);
             if (it != g_subscriptions.end()) handler = it->second;
         }
-        auto e = std::make_shared<ManagedEventArgs>(eventArgs);
+        auto e = ArrivingBlock(eventArgs);
         if (handler) handler(nullptr, e);
     } catch (...) {
         // Out of memory: the block is lost, the SDK's thread goes on.

@@ -1,10 +1,15 @@
 // The table of operations the helper assembly hands over, and the records
-// that cross with them. Layouts match hosting/managed/QueltoBridgeHost.cs.
+// that cross with them. Layouts match hosting/managed/QueltoBridgeHost.cs and
+// BlockReader.cs; any change to them, or to what an operation means, is a
+// new table version.
 #pragma once
 
 #include "ManagedCallThread.h"
+#include "SdkBlockFields.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 namespace Hosting::Managed {
@@ -13,7 +18,6 @@ struct Value {
     int64_t I;
     double D;
     intptr_t Obj;  // a new handle owned by the caller, or 0
-    int32_t IsNull;
 };
 
 struct PinnedArray {
@@ -24,15 +28,49 @@ struct PinnedArray {
     int32_t Length[3];
 };
 
-// Read-only view of one block's fields, in the helper's order.
-inline constexpr int EventScalarCount = 23;
-inline constexpr int EventArrayCount = 18;
+// ------------------------------------------------------------ one block
+
+// A block's fields as the helper reads them: the list of SdkBlockFields.h,
+// in its order, handed to the helper when it starts.
+enum BlockFieldKind : int64_t { ArrayField = 1, NumberField = 2, FlagField = 3 };
+struct BlockFieldDescription {
+    const char16_t* Name;
+    int64_t Kind;  // BlockFieldKind
+};
+
+#define QUELTO_COUNT_ONE(...) +1
+inline constexpr int BlockNumberCount =
+    0 QUELTO_BLOCK_FIELDS(QUELTO_BLOCK_SKIP, QUELTO_COUNT_ONE, QUELTO_COUNT_ONE, QUELTO_BLOCK_SKIP);
+inline constexpr int BlockArrayCount =
+    0 QUELTO_BLOCK_FIELDS(QUELTO_COUNT_ONE, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP);
+#undef QUELTO_COUNT_ONE
+
+// One block as it crosses in one call: the numbers and flags (each as 64
+// bits), then the arrays, each in the order of the list. The helper copies
+// every array into Storage (StorageBytes long, given by the bridge), or,
+// when that is too small, into a larger piece it gets through the storage
+// sink; an array's Data points into it, its Pin stays 0. The crossing owns
+// its storage.
+struct BlockCrossing {
+    void* Storage = nullptr;
+    int64_t StorageBytes = 0;
+    int64_t Numbers[BlockNumberCount] = {};
+    PinnedArray Arrays[BlockArrayCount] = {};
+};
+
+inline void* AllocateBlockStorage(int64_t bytes) noexcept {
+    return ::operator new(static_cast<std::size_t>(bytes), std::align_val_t{16}, std::nothrow);
+}
+inline void FreeBlockStorage(void* storage) noexcept { ::operator delete(storage, std::align_val_t{16}); }
 
 extern "C" {
 using TextSinkFn = void (*)(void* context, int32_t tag, const char16_t* text, int32_t length);
 using EventSinkFn = void (*)(intptr_t subscription, intptr_t eventArgs);
 // `kind`: a FailureKind.
 using FailureSinkFn = void (*)(const char16_t* text, int32_t length, int32_t kind);
+// Native memory of `bytes` (16-byte aligned) in place of the crossing's
+// storage, which is freed; null when there is none.
+using StorageSinkFn = void* (*)(BlockCrossing* crossing, int64_t bytes);
 }
 
 // What the helper reports through the failure sink.
@@ -69,37 +107,82 @@ struct HelperOp<R (*)(A...)> {
     }
 };
 
+// The helper's operations, in the order of their slots. Each returns 0, or 1
+// with the failure kept for the calling thread (TakeFailure gives it).
+using SetBridgeFolderFn = int32_t (*)(const char16_t* folder);
+using CreateFn = int32_t (*)(const char16_t* assembly, const char16_t* className, intptr_t* handle);
+using ReleaseFn = int32_t (*)(intptr_t handle);
+// `shape`: 0 no argument, 1 number, 2 object, 3 object and number, 4 text.
+using CallFn = int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* method, int32_t shape,
+                           intptr_t objArg, int32_t intArg, const char16_t* textArg, intptr_t* result);
+using GetMemberFn = int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, Value* value);
+using SetMemberFn = int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, int64_t i, double d,
+                                intptr_t obj);
+using PinFn = int32_t (*)(intptr_t array, PinnedArray* pinned);
+using TakeFailureFn = int32_t (*)(intptr_t unused, void* context);
+using SubscribeFn = int32_t (*)(intptr_t device, intptr_t subscription);
+// Takes over the event's handle (freed whatever the outcome) and fills the
+// crossing.
+using ReadBlockFn = int32_t (*)(intptr_t eventArgs, BlockCrossing* block);
+using CollectFn = int32_t (*)();
+using GetElementFn = int32_t (*)(intptr_t array, int32_t index, Value* value);
+using SetElementFn = int32_t (*)(intptr_t array, int32_t index, int64_t i, double d, intptr_t obj);
+using GetStringElementFn = int32_t (*)(intptr_t array, int32_t index, void* context);
+using SetStringElementFn = int32_t (*)(intptr_t array, int32_t index, const char16_t* text, int32_t isNull);
+using NothingFn = int32_t (*)();
+using HeapBytesFn = int32_t (*)(int64_t* bytes);
+
+#define QUELTO_HELPER_OPERATIONS(OP)                                                                             \
+    OP(SetBridgeFolder) OP(Create) OP(Release) OP(Call) OP(GetMember) OP(SetMember) OP(Pin) OP(TakeFailure)      \
+    OP(Subscribe) OP(ReadBlock) OP(Collect) OP(GetElement) OP(SetElement) OP(GetStringElement)                   \
+    OP(SetStringElement) OP(Nothing) OP(HeapBytes)
+
+// The layout and meaning of the table; both sides refuse any other.
+inline constexpr uint32_t HelperTableVersion = 2;
+
+#define QUELTO_OPERATION_NAME(Name) #Name,
+inline constexpr const char* HelperOperationNames[] = {QUELTO_HELPER_OPERATIONS(QUELTO_OPERATION_NAME)};
+#undef QUELTO_OPERATION_NAME
+inline constexpr uint32_t HelperOperationCount = sizeof HelperOperationNames / sizeof HelperOperationNames[0];
+
 struct HelperTable {
+    // The table's description, first in every version: the bridge's, and
+    // what the helper says of its own before it fills anything.
+    uint32_t Size = 0;
+    uint32_t Version = 0;
+    uint32_t OperationCount = 0;
+    uint32_t HelperSize = 0;
+    uint32_t HelperVersion = 0;
+    uint32_t HelperOperationCount = 0;
     // Given to the helper.
-    TextSinkFn textSink;
-    EventSinkFn eventSink;
-    FailureSinkFn failureSink;
-    // Filled by the helper; each returns 0, or 1 with the failure kept.
-    HelperOp<int32_t (*)(const char16_t* folder)> SetBridgeFolder;
-    HelperOp<int32_t (*)(const char16_t* assembly, const char16_t* className, intptr_t* handle)> Create;
-    HelperOp<int32_t (*)(intptr_t handle)> Release;
-    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* method, int32_t shape,
-                         intptr_t objArg, int32_t intArg, const char16_t* textArg, intptr_t* result)>
-        Call;
-    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, Value* value)> GetMember;
-    HelperOp<int32_t (*)(intptr_t handle, const char16_t* iface, const char16_t* name, int64_t i, double d,
-                         intptr_t obj)>
-        SetMember;
-    HelperOp<int32_t (*)(intptr_t array, PinnedArray* pinned)> Pin;
-    HelperOp<int32_t (*)(intptr_t unused, void* context)> TakeFailure;
-    HelperOp<int32_t (*)(intptr_t device, intptr_t subscription)> Subscribe;
-    HelperOp<int32_t (*)(intptr_t eventArgs, int64_t* scalars, PinnedArray* arrays)> ReadEvent;
-    HelperOp<int32_t (*)(PinnedArray* arrays, int32_t count)> ReleasePins;
-    HelperOp<int32_t (*)()> Collect;
-    HelperOp<int32_t (*)(intptr_t array, int32_t index, Value* value)> GetElement;
-    HelperOp<int32_t (*)(intptr_t array, int32_t index, int64_t i, double d, intptr_t obj)> SetElement;
-    HelperOp<int32_t (*)(intptr_t array, int32_t index, void* context)> GetStringElement;
-    HelperOp<int32_t (*)(intptr_t array, int32_t index, const char16_t* text, int32_t isNull)> SetStringElement;
-    HelperOp<int32_t (*)()> Nothing;
-    HelperOp<int32_t (*)(int64_t* bytes)> HeapBytes;
+    TextSinkFn textSink = nullptr;
+    EventSinkFn eventSink = nullptr;
+    FailureSinkFn failureSink = nullptr;
+    StorageSinkFn storageSink = nullptr;
+    const BlockFieldDescription* blockFields = nullptr;
+    intptr_t blockFieldCount = 0;
+    // Filled by the helper, one pointer-sized slot each.
+#define QUELTO_OPERATION_SLOT(Name) HelperOp<Name##Fn> Name{};
+    QUELTO_HELPER_OPERATIONS(QUELTO_OPERATION_SLOT)
+#undef QUELTO_OPERATION_SLOT
 };
-// The helper writes the table as pointer-sized slots.
-static_assert(sizeof(HelperTable) == 21 * sizeof(void*), "one pointer per slot");
+inline constexpr std::size_t HelperTableHeaderBytes = 6 * sizeof(uint32_t) + 6 * sizeof(void*);
+static_assert(offsetof(HelperTable, SetBridgeFolder) == HelperTableHeaderBytes, "the operations follow the header");
+static_assert(sizeof(HelperTable) == HelperTableHeaderBytes + HelperOperationCount * sizeof(void*),
+              "one pointer per operation");
+
+// Fills the bridge's description of `table` and the block field list.
+void DescribeTable(HelperTable& table);
+// The helper entry's argument: the table's address and its description.
+std::string HelperEntryArgument(const HelperTable& table);
+// Why the helper at `helperPath` could not be entered, for a file that the
+// runtime cannot load as the helper (missing entry, damaged).
+std::string HelperNotLoaded(const std::string& helperPath);
+// After the helper's entry returned `entryResult`: true when the helper took
+// this table and filled every operation; else false, with `error` naming the
+// helper, its path, its table and this bridge's.
+bool CheckHelperTable(const HelperTable& table, const std::string& helperPath, int32_t entryResult,
+                      std::string& error);
 
 // Text handed back by the helper: part[tag] for each tag it sent.
 struct TextParts {
@@ -115,8 +198,11 @@ const HelperTable& Api();
 void Check(int32_t status);
 
 // Starts the platform's runtime, loads the helper at `helperPath` and calls
-// its entry with the table's address. False with `error` set on failure.
-bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std::string& error);
+// its entry with HelperEntryArgument(*table). True when the entry returned,
+// with its result in `entryResult`; false with `error` set when it could not
+// be called.
+bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, int32_t& entryResult,
+                          std::string& error);
 
 // Dispatches one DataAvailable event to the subscription `id`.
 void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept;

@@ -2,8 +2,9 @@
 // the base of every contract object of this backend, pinned views of
 // managed arrays, and the makers of each kind of object. Defined by
 // concern: ManagedHandles.cpp (handles, Wrap), ManagedConfigurationObjects.cpp,
-// ManagedDevice.cpp (events and the device), ManagedConfigurationFile.cpp
-// (the configuration reader and its records).
+// ManagedDevice.cpp (the device and its subscriptions), ManagedBlocks.cpp
+// (its data events), ManagedConfigurationFile.cpp (the configuration reader
+// and its records).
 #pragma once
 
 #include "ManagedInterop.h"
@@ -55,15 +56,16 @@ Runtime::Ref<T> Adopt(intptr_t handle) {
     return std::make_shared<T>(handle);
 }
 
-// The extents of a pinned array of rank `Rank` whose elements are T's. The
-// helper pins only arrays of a primitive element type: any other (strings,
-// objects, decimals, dates, nested arrays) comes with element size 0 and no
-// storage address, and is refused here like a primitive of the wrong size.
-template <class T, int Rank>
-std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, const std::string& refusal) {
+// The extents of an array the helper handed over, of rank `Rank` whose
+// elements are T's. The helper gives storage only for arrays of a primitive
+// element type: any other (strings, objects, decimals, dates, nested arrays)
+// comes with element size 0 and no storage address, and is refused here like
+// a primitive of the wrong size, with the text refusal() makes.
+template <class T, int Rank, class Refusal>
+std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, Refusal&& refusal) {
     static_assert(Rank >= 1 && Rank <= 3, "the helper gives three extents");
     if (p.Rank != Rank || p.ElementSize != static_cast<int32_t>(sizeof(T))) {
-        throw Runtime::InvalidCastException(refusal);
+        throw Runtime::InvalidCastException(refusal());
     }
     std::array<int32_t, Rank> extents{};
     bool empty = false;
@@ -71,7 +73,7 @@ std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, const std::string& ref
         extents[d] = p.Length[d];
         empty = empty || p.Length[d] <= 0;
     }
-    if (!empty && !p.Data) throw Runtime::InvalidCastException(refusal);
+    if (!empty && !p.Data) throw Runtime::InvalidCastException(refusal());
     return extents;
 }
 
@@ -86,8 +88,9 @@ Runtime::ArrayRef<T, Rank> ViewOf(intptr_t arrayHandle, const char16_t* name) {
     if (!arrayHandle) return nullptr;
     PinnedArray p{};
     auto keep = PinArray(arrayHandle, p);
-    const auto extents = ExtentsOf<T, Rank>(
-        p, "The managed array's rank or element type is not the one expected: " + Runtime::Text::ToUtf8(name) + ".");
+    const auto extents = ExtentsOf<T, Rank>(p, [&] {
+        return "The managed array's rank or element type is not the one expected: " + Runtime::Text::ToUtf8(name) + ".";
+    });
     return Runtime::Array<T, Rank>::View(static_cast<T*>(p.Data), extents, std::move(keep));
 }
 
@@ -104,6 +107,9 @@ Runtime::Ref<Quelto::Common::Definitions::IExtVersion> AdoptVersion(intptr_t han
 Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ICfgReader> AdoptReader(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ConfigurationExportBase> AdoptConfiguration(intptr_t handle);
+// A block the SDK raised, read at once on the calling thread (the SDK's),
+// taking over the event's handle.
+Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> ArrivingBlock(intptr_t eventArgs);
 
 // Interface names the objects are reached through.
 inline constexpr const char16_t* DeviceInterface = u"Quelto.Interfaces.IDaqSystem";

@@ -43,6 +43,14 @@ extern "C" void TextSink(void* context, int32_t tag, const char16_t* text, int32
 
 extern "C" void EventSink(intptr_t subscription, intptr_t eventArgs) noexcept { DeliverEvent(subscription, eventArgs); }
 
+extern "C" void* StorageSink(BlockCrossing* crossing, int64_t bytes) noexcept {
+    if (!crossing || bytes <= 0) return nullptr;
+    FreeBlockStorage(crossing->Storage);
+    crossing->Storage = AllocateBlockStorage(bytes);
+    crossing->StorageBytes = crossing->Storage ? bytes : 0;
+    return crossing->Storage;
+}
+
 // A failure on a thread of its own (the SDK's, the runtime's), or one that
 // escaped the helper's catch while this thread was inside it.
 extern "C" void FailureSink(const char16_t* text, int32_t length, int32_t kind) noexcept {
@@ -102,15 +110,19 @@ const HelperTable& Api() {
     const std::string helper =
         Runtime::Path::Combine(Runtime::Text::ToUtf8(FolderOfModulePath(module)), HelperAssemblyFile);
     HelperTable table{};
+    DescribeTable(table);
     table.textSink = &TextSink;
     table.eventSink = &EventSink;
     table.failureSink = &FailureSink;
+    table.storageSink = &StorageSink;
     std::string error;
     // Started on a call thread: the thread that starts Mono stays its own.
     bool started = false;
-    const auto start = [&] { started = StartPlatformRuntime(helper, &table, error); };
+    int32_t entryResult = -1;
+    const auto start = [&] { started = StartPlatformRuntime(helper, &table, entryResult, error); };
     if (CallsDirectly() || !OnCallThread(start)) start();
-    if (!started) {
+    // Every operation is checked before the first device is made.
+    if (!started || !CheckHelperTable(table, helper, entryResult, error)) {
         g_startError = "The managed runtime could not be started: " + error;
         throw Runtime::InvalidOperationException(g_startError);
     }

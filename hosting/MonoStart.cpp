@@ -221,7 +221,8 @@ bool KeepFailedThreadsRunning() noexcept {
     return true;
 }
 
-bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std::string& error) {
+bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, int32_t& entryResult,
+                          std::string& error) {
     if (!Runtime::File::Exists(helperPath)) {
         error = "the bridge's helper assembly '" + helperPath + "' is missing";
         return false;
@@ -288,19 +289,18 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, std
     void* klass = image ? m.class_from_name(image, "QueltoBridgeHost", "Entry") : nullptr;
     void* method = klass ? m.class_get_method_from_name(klass, "Start", 1) : nullptr;
     if (!method) {
-        error = "the helper assembly '" + helperPath + "' could not be loaded or has no entry";
+        error = HelperNotLoaded(helperPath);
     } else {
-        char address[32];
-        std::snprintf(address, sizeof address, "%llx",
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(table)));
-        void* args[1] = {m.string_new(domain, address)};
+        const std::string argument = HelperEntryArgument(*table);
+        void* args[1] = {m.string_new(domain, argument.c_str())};
         void* exception = nullptr;
         void* result = m.runtime_invoke(method, nullptr, args, &exception);
         if (exception) {
             error = std::string("the helper's entry threw ") + m.class_get_name(m.object_get_class(exception));
-        } else if (!result || *static_cast<int32_t*>(m.object_unbox(result)) != 0) {
-            error = "the helper's entry failed";
+        } else if (!result) {
+            error = "the helper's entry returned nothing";
         } else {
+            entryResult = *static_cast<int32_t*>(m.object_unbox(result));
             ok = true;
         }
     }

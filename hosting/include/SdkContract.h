@@ -199,6 +199,12 @@ namespace Quelto::Common::Definitions {
 // arrays of at least the fixed lengths; one made here holds null arrays.
 class ConfigurationExportBase : public virtual Runtime::Object {
 public:
+    // Called by a conversion once it has written the fields: an object of
+    // the managed backend then writes into its managed object what its
+    // arrays do not already share with it (texts, colours, objects,
+    // numbers).
+    virtual void WriteBack() {}
+
     using ChannelType = PellimorCfgReader::Definitions::ChannelType;
     using ChannelSide = PellimorCfgReader::Definitions::ChannelSide;
     using Color = System::Drawing::Color;

@@ -1,7 +1,8 @@
-// The bridge's own managed side. Entered once per process through
-// Entry.Start; it hands the native side a table of function pointers for
-// every operation the bridge needs and binds to the SDK late, by the names
-// of its types and members. It references no SDK assembly.
+// The bridge's own managed side. Entered once per copy of the bridge through
+// Entry.Start; it checks the native table's description against its own and
+// fills the table with function pointers for every operation the bridge
+// needs, and binds to the SDK late, by the names of its types and members.
+// It references no SDK assembly.
 //
 // Every operation catches: a failure is kept for the calling thread and the
 // operation returns 1; the native side then asks for its text. SDK members
@@ -26,12 +27,19 @@ public static class Entry {
     static readonly List<string> bridgeFolders = new List<string>();
     static int subscribed;
 
-    // `argument`: the address of the native table, in hexadecimal.
+    // `argument`: the address of the native table in hexadecimal, then its
+    // size, version and number of operations, as the bridge describes it.
+    // 0: the table is filled; 1: failed; 2: the table is not this helper's
+    // (its own description is written into the table's header).
     public static int Start(string argument) {
         try {
-            long address = long.Parse(argument, NumberStyles.HexNumber, CultureInfo.InvariantCulture);
-            Operations.Install(new IntPtr(address));
-            return 0;
+            string[] parts = argument.Split(' ');
+            if (parts.Length != 4) return 1;
+            long address = long.Parse(parts[0], NumberStyles.HexNumber, CultureInfo.InvariantCulture);
+            int size = int.Parse(parts[1], CultureInfo.InvariantCulture);
+            int version = int.Parse(parts[2], CultureInfo.InvariantCulture);
+            int count = int.Parse(parts[3], CultureInfo.InvariantCulture);
+            return Operations.Install(new IntPtr(address), size, version, count);
         } catch (Exception) {
             return 1;
         }
@@ -65,7 +73,6 @@ struct Value {
     public long I;
     public double D;
     public IntPtr Obj;
-    public int IsNull;
 }
 
 // A pinned array: storage address and extents.
@@ -78,7 +85,7 @@ struct PinnedArray {
     public int Length0, Length1, Length2;
 }
 
-static class Operations {
+static partial class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate void TextSink(IntPtr context, int tag, IntPtr text, int length);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
@@ -110,9 +117,7 @@ static class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int SubscribeFn(IntPtr device, IntPtr subscription);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    delegate int ReadEventFn(IntPtr eventArgs, IntPtr scalars, IntPtr arrays);
-    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    delegate int ReleasePinsFn(IntPtr arrays, int count);
+    delegate int ReadBlockFn(IntPtr eventArgs, IntPtr block);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int NoArgFn();
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
@@ -134,6 +139,7 @@ static class Operations {
         public TextSink Text;
         public EventSink Events;
         public FailureSink Failures;
+        public BlockReader Blocks;
 
         public unsafe void SendText(string text, IntPtr context, int tag) {
             fixed (char* p = text) Text(context, tag, (IntPtr)p, text.Length);
@@ -162,15 +168,21 @@ static class Operations {
 
     [ThreadStatic] static Exception lastFailure;
 
-    // Table layout (pointer-sized slots): three sinks given by the native
-    // side, then the operations in this order.
-    internal static void Install(IntPtr table) {
-        var own = new Bridge {
-            Text = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 0), typeof(TextSink)),
-            Events = (EventSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, IntPtr.Size), typeof(EventSink)),
-            Failures = (FailureSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(table, 2 * IntPtr.Size),
-                                                                          typeof(FailureSink)),
-        };
+    // The table's layout and meaning; the bridge describes the same or the
+    // table is refused. Layout: size, version and operation count as the
+    // bridge gives them, the same three as this helper has them (32-bit
+    // each), then pointer-sized: four sinks, the block's field list and its
+    // length, then one slot per operation in the order below.
+#if QUELTO_HELPER_OTHER_VERSION
+    const int TableVersion = 3;
+#else
+    const int TableVersion = 2;
+#endif
+    const int HeaderBytes = 24;
+    const int GivenSlots = 6;
+
+    internal static int Install(IntPtr table, int size, int version, int count) {
+        var own = new Bridge();
         Delegate[] ops = {
             new SetFolderFn(SetBridgeFolder),
             new CreateFn(Create),
@@ -181,8 +193,7 @@ static class Operations {
             new PinFn(Pin),
             new ContextFn((unused, context) => TakeFailure(own, context)),
             new SubscribeFn((device, subscription) => Subscribe(own, device, subscription)),
-            new ReadEventFn(ReadEvent),
-            new ReleasePinsFn(ReleasePins),
+            new ReadBlockFn((eventArgs, block) => ReadBlock(own, eventArgs, block)),
             new NoArgFn(Collect),
             new ElementFn(GetElement),
             new SetElementFn(SetElement),
@@ -191,14 +202,42 @@ static class Operations {
             new NoArgFn(Nothing),
             new HeapFn(HeapBytes),
         };
+#if QUELTO_HELPER_SHORT_TABLE
+        Array.Resize(ref ops, ops.Length - 4);
+#endif
+#if QUELTO_HELPER_EMPTY_SLOT
+        ops[9] = null;
+#endif
+        int ownSize = HeaderBytes + (GivenSlots + ops.Length) * IntPtr.Size;
+        Marshal.WriteInt32(table, 12, ownSize);
+        Marshal.WriteInt32(table, 16, TableVersion);
+        Marshal.WriteInt32(table, 20, ops.Length);
+        if (size != ownSize || version != TableVersion || count != ops.Length) return 2;
+
+        IntPtr given = new IntPtr(table.ToInt64() + HeaderBytes);
+        own.Text = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, 0), typeof(TextSink));
+        own.Events = (EventSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, IntPtr.Size),
+                                                                       typeof(EventSink));
+        own.Failures = (FailureSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, 2 * IntPtr.Size),
+                                                                           typeof(FailureSink));
+        var storage = (StorageSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, 3 * IntPtr.Size),
+                                                                         typeof(StorageSink));
+        own.Blocks = new BlockReader(Marshal.ReadIntPtr(given, 4 * IntPtr.Size),
+                                     (int)Marshal.ReadIntPtr(given, 5 * IntPtr.Size), storage);
+        IntPtr slots = new IntPtr(given.ToInt64() + GivenSlots * IntPtr.Size);
         lock (keepAlive) {
-            int slot = 3;
-            foreach (Delegate d in ops) {
-                keepAlive.Add(d);
-                Marshal.WriteIntPtr(table, slot++ * IntPtr.Size, Marshal.GetFunctionPointerForDelegate(d));
+            keepAlive.Add(storage);
+            for (int k = 0; k < ops.Length; ++k) {
+                IntPtr fn = IntPtr.Zero;
+                if (ops[k] != null) {
+                    keepAlive.Add(ops[k]);
+                    fn = Marshal.GetFunctionPointerForDelegate(ops[k]);
+                }
+                Marshal.WriteIntPtr(slots, k * IntPtr.Size, fn);
             }
         }
         AppDomain.CurrentDomain.UnhandledException += own.OnUnhandledException;
+        return 0;
     }
 
     // Kinds of failure report, as the native side reads them.
@@ -430,7 +469,7 @@ static class Operations {
     static void Store(object v, out Value value) {
         value = new Value();
         if (v == null) {
-            value.IsNull = 1;
+            return;
         } else if (v is double || v is float) {
             value.D = System.Convert.ToDouble(v, CultureInfo.InvariantCulture);
         } else if (v is bool) {
@@ -555,79 +594,18 @@ static class Operations {
         }
     }
 
-    // Field order of one block, as the native side reads it.
-    static readonly string[] scalarNames = {
-        "ScanNumber", "RemoteControlState", "StartTriggerDetected", "StopTriggerDetected", "StartTriggerScan",
-        "StopTriggerScan", "StartInsoleTriggerDetected", "StopInsoleTriggerDetected", "StartInsoleTriggerScan",
-        "StopInsoleTriggerScan", "StartInsoleImuTriggerDetected", "StopInsoleImuTriggerDetected",
-        "StartInsoleImuTriggerScan", "StopInsoleImuTriggerScan", "StartAnalogTriggerDetected",
-        "StopAnalogTriggerDetected", "StartAnalogTriggerScan", "StopAnalogTriggerScan", "DataTransferRate",
-        "UsbLostPackets", "UsbLowPerformance", "InsoleScanNumber", "InsoleImuScanNumber" };
-    static readonly string[] arrayNames = {
-        "EmgSamples", "ImuSamples", "AccelerometerSamples", "GyroscopeSamples", "MagnetometerSamples", "SyncSamples",
-        "SensorStates", "FootSwSamples", "FootSwRawSamples", "FootSwSensorStates", "RemoteControlEvents",
-        "AnalogSamples", "AnalogStates", "InsoleSamples", "InsoleImuSamples", "InsoleAccelerometerSamples",
-        "InsoleGyroscopeSamples", "InsoleStates" };
-
-    sealed class EventLayout {
-        public FieldInfo[] Scalars, Arrays;
-    }
-    static readonly Dictionary<Type, EventLayout> layouts = new Dictionary<Type, EventLayout>();
-
-    static EventLayout LayoutOf(Type type) {
-        lock (layouts) {
-            EventLayout l;
-            if (layouts.TryGetValue(type, out l)) return l;
-            l = new EventLayout { Scalars = new FieldInfo[scalarNames.Length], Arrays = new FieldInfo[arrayNames.Length] };
-            for (int k = 0; k < scalarNames.Length; ++k) l.Scalars[k] = type.GetField(scalarNames[k]);
-            for (int k = 0; k < arrayNames.Length; ++k) l.Arrays[k] = type.GetField(arrayNames[k]);
-            layouts[type] = l;
-            return l;
-        }
-    }
-
-    // Writes the scalars (64-bit each) and pins every array of one block;
-    // missing fields read as zero and null arrays.
-    static int ReadEvent(IntPtr eventArgs, IntPtr scalars, IntPtr arrays) {
+    // One block in one call: its numbers, flags and arrays into the native
+    // crossing (BlockReader). The event's handle is freed whatever happens.
+    static int ReadBlock(Bridge own, IntPtr eventArgs, IntPtr block) {
         try {
             object e = Target(eventArgs);
             if (e == null) throw new NullReferenceException();
-            EventLayout l = LayoutOf(e.GetType());
-            for (int k = 0; k < l.Scalars.Length; ++k) {
-                long v = 0;
-                if (l.Scalars[k] != null) {
-                    object o = l.Scalars[k].GetValue(e);
-                    v = o is bool ? ((bool)o ? 1 : 0) : System.Convert.ToInt64(o, CultureInfo.InvariantCulture);
-                }
-                Marshal.WriteInt64(scalars, k * 8, v);
-            }
-            int size = Marshal.SizeOf(typeof(PinnedArray));
-            for (int k = 0; k < l.Arrays.Length; ++k) {
-                PinnedArray p = new PinnedArray();
-                if (l.Arrays[k] != null) PinInto(l.Arrays[k].GetValue(e) as Array, ref p);
-                Marshal.StructureToPtr(p, new IntPtr(arrays.ToInt64() + k * size), false);
-            }
+            own.Blocks.Read(e, block);
             return 0;
         } catch (Exception ex) {
-            ReleasePins(arrays, arrayNames.Length);
             return Fail(ex);
-        }
-    }
-
-    static int ReleasePins(IntPtr arrays, int count) {
-        try {
-            int size = Marshal.SizeOf(typeof(PinnedArray));
-            for (int k = 0; k < count; ++k) {
-                IntPtr slot = new IntPtr(arrays.ToInt64() + k * size);
-                IntPtr pin = Marshal.ReadIntPtr(slot);
-                if (pin != IntPtr.Zero) {
-                    GCHandle.FromIntPtr(pin).Free();
-                    Marshal.WriteIntPtr(slot, IntPtr.Zero);
-                }
-            }
-            return 0;
-        } catch (Exception e) {
-            return Fail(e);
+        } finally {
+            if (eventArgs != IntPtr.Zero) GCHandle.FromIntPtr(eventArgs).Free();
         }
     }
 

@@ -3,6 +3,8 @@
 // that links the bridge's objects).
 #include "AppDomain.h"
 #include "BridgeFolder.h"
+#include "ManagedInterop.h"
+#include "ManagedObjects.h"
 #include "ManagedRuntime.h"
 #include "QueltoBridge.h"
 #include "Quelto_ConfigurationHelpers.h"
@@ -24,6 +26,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -325,6 +328,60 @@ TEST_F(ManagedBackend, EveryBlockArrivesOnceInOrderWithExactValues) {
     }
 }
 
+// The value the test SDK gives each field of a block (QUELTO_FAKE_EVERY_FIELD,
+// Device.cs EveryField): made from the field's own name.
+int Code(const char* name) {
+    int code = 0;
+    for (const char* c = name; *c; ++c) code = (code * 31 + *c) % 9973;
+    return code + 1;
+}
+
+// Every field of the one list of a block's fields crosses into the record
+// under its own name, whatever order the SDK declares them in: the helper
+// reads the fields by the names the bridge hands it.
+TEST_F(ManagedBackend, EveryFieldOfTheListCrossesUnderItsOwnName) {
+    constexpr int Count = 20;
+    Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
+    Env every("QUELTO_FAKE_EVERY_FIELD", "1");
+    Blocks seen;
+    {
+        Quelto_DaqSystem facade;
+        facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
+        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+        ASSERT_TRUE(seen.WaitFor(Count));
+        facade.StopCapturing();
+    }
+    ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
+    int fields = 0;
+    for (int k = 0; k < Count; ++k) {
+        const Quelto_DataAvailableEventArgs& b = seen.seen[k];
+        SCOPED_TRACE("block " + std::to_string(k));
+        auto array = [&](const auto& values, const char* name, int rank) {
+            const int code = Code(name);
+            const int extents[3] = {1 + code % 4, rank > 1 ? 1 + code / 4 % 3 : 1, rank > 2 ? 1 + code / 12 % 2 : 1};
+            ASSERT_EQ(values.size(), static_cast<std::size_t>(extents[0] * extents[1] * extents[2])) << name;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                ASSERT_EQ(static_cast<double>(values[i]), static_cast<double>((code + k + static_cast<int>(i)) % 30000))
+                    << name << "[" << i << "]";
+            }
+            ++fields;
+        };
+#define QUELTO_CHECK_ARRAY(name, element, rank, view) array(b.name, #name, rank);
+#define QUELTO_CHECK_NUMBER(name, type) \
+    EXPECT_EQ(b.name, static_cast<type>(Code(#name) + k)) << #name; \
+    ++fields;
+#define QUELTO_CHECK_FLAG(name) \
+    EXPECT_EQ(b.name != 0, ((Code(#name) >> (k % 13)) & 1) != 0) << #name; \
+    ++fields;
+        QUELTO_BLOCK_FIELDS(QUELTO_CHECK_ARRAY, QUELTO_CHECK_NUMBER, QUELTO_CHECK_FLAG, QUELTO_BLOCK_SKIP)
+#undef QUELTO_CHECK_ARRAY
+#undef QUELTO_CHECK_NUMBER
+#undef QUELTO_CHECK_FLAG
+        EXPECT_EQ(b.AnalogSpare, 0);
+    }
+    EXPECT_EQ(fields, Count * (Hosting::Managed::BlockNumberCount + Hosting::Managed::BlockArrayCount));
+}
+
 TEST_F(ManagedBackend, PerBlockCollectionKeepsEveryBlock) {
     constexpr int Count = 200;
     Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
@@ -411,6 +468,92 @@ TEST_F(ManagedBackend, ReaderGivesEveryKindOfField) {
     } catch (const Runtime::Exception& e) {
         EXPECT_STREQ(e.TypeName(), "System.IO.FileNotFoundException") << e.ToString();
     }
+}
+
+void ExpectSameRecord(const Quelto_ConfigurationExportBase& a, const Quelto_ConfigurationExportBase& b) {
+    EXPECT_EQ(std::memcmp(&a.CaptureConfiguration, &b.CaptureConfiguration, sizeof a.CaptureConfiguration), 0);
+    for (int i = 0; i < QUELTO_CHANNEL_COUNT; ++i) {
+        EXPECT_EQ(std::memcmp(&a.SensorConfiguration[i], &b.SensorConfiguration[i], sizeof a.SensorConfiguration[i]), 0)
+            << i;
+    }
+    auto same = [](const auto& x, const auto& y, int n, const char* name) {
+        for (int i = 0; i < n; ++i) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(x[0])>, Quelto_Color>) {
+                EXPECT_EQ(std::memcmp(&x[i], &y[i], sizeof x[i]), 0) << name << "[" << i << "]";
+            } else {
+                EXPECT_EQ(x[i], y[i]) << name << "[" << i << "]";
+            }
+        }
+    };
+#define QUELTO_SAME_CHANNELS(Prefix, n)                                                      \
+    same(a.Installed##Prefix##Channels, b.Installed##Prefix##Channels, n, "Installed" #Prefix); \
+    same(a.Enabled##Prefix##Channels, b.Enabled##Prefix##Channels, n, "Enabled" #Prefix);       \
+    same(a.Prefix##ChannelName, b.Prefix##ChannelName, n, #Prefix "ChannelName");               \
+    same(a.Prefix##ChannelUnit, b.Prefix##ChannelUnit, n, #Prefix "ChannelUnit");               \
+    same(a.Prefix##ChannelScale, b.Prefix##ChannelScale, n, #Prefix "ChannelScale");            \
+    same(a.Prefix##ChannelType, b.Prefix##ChannelType, n, #Prefix "ChannelType");               \
+    same(a.Prefix##ChannelSide, b.Prefix##ChannelSide, n, #Prefix "ChannelSide");               \
+    same(a.Prefix##ChannelLineColor, b.Prefix##ChannelLineColor, n, #Prefix "ChannelLineColor"); \
+    same(a.Prefix##ChannelFullScale, b.Prefix##ChannelFullScale, n, #Prefix "ChannelFullScale");
+    QUELTO_SAME_CHANNELS(Efa, QUELTO_CHANNEL_COUNT)
+    QUELTO_SAME_CHANNELS(Imu, QUELTO_CHANNEL_COUNT)
+    QUELTO_SAME_CHANNELS(AccFswMap, QUELTO_CHANNEL_COUNT)
+    QUELTO_SAME_CHANNELS(ImuAgm, QUELTO_IMU_AGM_CHANNEL_COUNT)
+#undef QUELTO_SAME_CHANNELS
+    for (int o = 0; o < QUELTO_ANALOG_OUTPUT_COUNT; ++o) {
+        same(a.AnalogOutputChannelType[o], b.AnalogOutputChannelType[o], QUELTO_ANALOG_OUTPUT_ENTRIES, "OutputType");
+        same(a.AnalogOutputSensorNum[o], b.AnalogOutputSensorNum[o], QUELTO_ANALOG_OUTPUT_ENTRIES, "OutputSensor");
+        same(a.AnalogOutputChannelAxis[o], b.AnalogOutputChannelAxis[o], QUELTO_ANALOG_OUTPUT_ENTRIES, "OutputAxis");
+    }
+    same(a.InstalledInsoles, b.InstalledInsoles, QUELTO_INSOLE_COUNT, "InstalledInsoles");
+    same(a.EnabledInsoles, b.EnabledInsoles, QUELTO_INSOLE_COUNT, "EnabledInsoles");
+    same(a.PlottingEnabledInsoles, b.PlottingEnabledInsoles, QUELTO_INSOLE_COUNT, "PlottingEnabledInsoles");
+    same(a.InsoleName, b.InsoleName, QUELTO_INSOLE_COUNT, "InsoleName");
+    same(a.InsoleUnit, b.InsoleUnit, QUELTO_INSOLE_COUNT, "InsoleUnit");
+    same(a.InsoleScale, b.InsoleScale, QUELTO_INSOLE_COUNT, "InsoleScale");
+    same(a.InsoleSide, b.InsoleSide, QUELTO_INSOLE_COUNT, "InsoleSide");
+    same(a.InsoleSize, b.InsoleSize, QUELTO_INSOLE_COUNT, "InsoleSize");
+    same(a.InsoleFullScale, b.InsoleFullScale, QUELTO_INSOLE_COUNT, "InsoleFullScale");
+    same(a.EnabledInsoleImuChannels, b.EnabledInsoleImuChannels, QUELTO_INSOLE_COUNT, "EnabledInsoleImuChannels");
+    EXPECT_EQ(a.InsoleSampleRate_Hz, b.InsoleSampleRate_Hz);
+    EXPECT_EQ(a.InsoleImuSampleRate_Hz, b.InsoleImuSampleRate_Hz);
+}
+
+// ToManaged writes into the SDK's own ConfigurationExportBase: the test SDK,
+// handed the object, reads every value of the record back.
+TEST_F(ManagedBackend, ToManagedFillsTheSdkObjectThatTheSdkReadsBack) {
+    namespace M = Hosting::Managed;
+    Quelto_DaqSystem facade;
+    Quelto_ConfigurationExportBase record = facade.LoadConfiguration("any.cfg");
+    record.CaptureConfiguration.ExternalEventActiveLevel = 77;
+    record.SensorConfiguration[6].SensorMode = static_cast<decltype(record.SensorConfiguration[6].SensorMode)>(1);
+    record.InstalledImuChannels[37] = 1;
+    record.EfaChannelName[2] = "Biceps \xc3\xa9";
+    record.EfaChannelName[5] = "";  // null in the SDK's object: an empty text
+    record.ImuAgmChannelUnit[113] = "deg/s";
+    record.EfaChannelScale[3] = 0.75f;
+    record.EfaChannelType[4] = static_cast<Quelto_ChannelType>(3);
+    record.ImuChannelLineColor[1] = Quelto_Color{};
+    record.ImuChannelLineColor[1].A = 128;
+    record.ImuChannelLineColor[1].G = 200;
+    record.AnalogOutputChannelAxis[1][0] = -1000;
+    record.PlottingEnabledInsoles[1] = 1;
+    record.InsoleName[0] = "Left";
+    record.InsoleSide[1] = static_cast<Quelto_ChannelSide>(2);
+    record.InsoleSize[0] = static_cast<Quelto_InsoleSize>(4);
+    record.InsoleImuSampleRate_Hz = 148.5f;
+    const auto managed = Quelto_ConfigurationExportBaseHelper::ToManaged(record);
+    const auto probe = Runtime::AppDomain::CurrentDomain().CreateInstance(D::CfgReaderAssemblyName,
+                                                                         "PellimorCfgReader.ConfigurationProbe");
+    intptr_t copy = 0;
+    M::Check(M::Api().Call(M::HandleOf(probe), u"PellimorCfgReader.ConfigurationProbe", u"Copy", 2,
+                           M::HandleOf(managed), 0, nullptr, &copy));
+    Quelto_ConfigurationExportBase back;
+    Quelto_ConfigurationExportBaseHelper::ToNative(M::AdoptConfiguration(copy), back);
+    ExpectSameRecord(back, record);
+    EXPECT_EQ(back.EfaChannelName[2], "Biceps \xc3\xa9");
+    EXPECT_EQ(back.ImuChannelLineColor[1].G, 200);
+    EXPECT_EQ(back.InsoleImuSampleRate_Hz, 148.5f);
 }
 
 TEST_F(ManagedBackend, ThousandLifetimeCyclesKeepThreadsAndManagedMemoryAtBaseline) {

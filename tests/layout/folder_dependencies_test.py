@@ -3,7 +3,8 @@
 Each quoted include of a source in one of these folders must name a header
 of its own folder or of a folder below it. The one allowed back edge is the
 event bridge calling its owner, the facade (pipeline -> bridge's
-Quelto_DaqSystem.h, in QueltoManagedBridge.cpp only)."""
+Quelto_DaqSystem.h, in QueltoManagedBridge.cpp only). The architecture page
+names every source file of these folders."""
 import pathlib
 import re
 import sys
@@ -43,6 +44,22 @@ class FolderDependencies(unittest.TestCase):
                         wrong.append(f"{relative} includes {name} ({target}/)")
         self.assertGreater(checked, 50)
         self.assertEqual(wrong, [])
+
+    def test_the_architecture_page_names_every_source_file(self):
+        """Each source of the four folders is found by its name: docs/
+        architecture.md names it (or its stem, for a header and its source)."""
+        page = (ROOT / "docs/architecture.md").read_text()
+        missing = []
+        sources = 0
+        for folder in ORDER:
+            for source in (ROOT / folder).rglob("*"):
+                if source.suffix not in (".h", ".cpp", ".c", ".cs"):
+                    continue
+                sources += 1
+                if source.name not in page and source.stem + ".*" not in page:
+                    missing.append(source.relative_to(ROOT).as_posix())
+        self.assertGreater(sources, 60)
+        self.assertEqual(missing, [])
 
 
 if __name__ == "__main__":
