@@ -6,6 +6,7 @@
 #include "ManagedObjects.h"
 
 #include <exception>
+#include <string>
 #include <utility>
 
 namespace Hosting::Managed {
@@ -46,7 +47,7 @@ public:
         if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
         int number = 0, array = 0;
 #define QUELTO_TAKE_ARRAY(name, element, rank, view) Take(name, block_.Arrays[array++], #name);
-#define QUELTO_TAKE_NUMBER(name, type) name = static_cast<type>(block_.Numbers[number++]);
+#define QUELTO_TAKE_NUMBER(name, type) name = Fitting<type>(block_.Numbers[number++], #name);
 #define QUELTO_TAKE_FLAG(name) name = block_.Numbers[number++] != 0;
         QUELTO_BLOCK_FIELDS(QUELTO_TAKE_ARRAY, QUELTO_TAKE_NUMBER, QUELTO_TAKE_FLAG, QUELTO_BLOCK_SKIP)
 #undef QUELTO_TAKE_ARRAY
@@ -55,6 +56,17 @@ public:
     }
 
 private:
+    // A number of the SDK's field (of whatever integer type it declares) that
+    // must fit the block's: one that does not is refused, not cut.
+    template <class T>
+    static T Fitting(int64_t value, const char* name) {
+        if (!std::in_range<T>(value)) {
+            throw Runtime::InvalidCastException("A DataAvailableEventArgs number does not fit its field: " +
+                                                std::string(name) + " is " + std::to_string(value) + ".");
+        }
+        return static_cast<T>(value);
+    }
+
     template <class T, int Rank>
     void Take(Runtime::ArrayRef<T, Rank>& field, const PinnedArray& p, const char* name) {
         if (p.Rank == 0) return;  // null

@@ -24,6 +24,11 @@ public:
     double Number(const char16_t* name) const {
         Value v{};
         Check(Api().GetMember(object_, nullptr, name, &v));
+        if (v.Obj) {
+            Api().Release(v.Obj);
+            throw Runtime::InvalidCastException("The configuration's " + Runtime::Text::ToUtf8(name) +
+                                                " is not a number.");
+        }
         return v.D;
     }
     void SetObject(const char16_t* name, intptr_t handle) const {

@@ -13,7 +13,7 @@ class ManagedEnabled final : public ManagedObject, public D::IFootSwTransducerEn
 public:
     using ManagedObject::ManagedObject;
 #define QUELTO_BOOL(Name)                                                                             \
-    bool get_##Name() const override { return Get(EnabledInterface, u"" #Name).I != 0; }               \
+    bool get_##Name() const override { return Number(EnabledInterface, u"" #Name).I != 0; }           \
     void set_##Name(bool v) override { Set(EnabledInterface, u"" #Name, v ? 1 : 0); }
     QUELTO_BOOL(T_A) QUELTO_BOOL(T_1) QUELTO_BOOL(T_5) QUELTO_BOOL(T_T)
 #undef QUELTO_BOOL
@@ -23,14 +23,14 @@ class ManagedThreshold final : public ManagedObject, public D::IFootSwTransducer
 public:
     using ManagedObject::ManagedObject;
 #define QUELTO_DOUBLE(Name)                                                                           \
-    double get_##Name() const override { return Get(ThresholdInterface, u"" #Name).D; }               \
+    double get_##Name() const override { return Number(ThresholdInterface, u"" #Name).D; }            \
     void set_##Name(double v) override { Set(ThresholdInterface, u"" #Name, 0, v); }
     QUELTO_DOUBLE(T_A) QUELTO_DOUBLE(T_1) QUELTO_DOUBLE(T_5) QUELTO_DOUBLE(T_T)
 #undef QUELTO_DOUBLE
 };
 
 #define QUELTO_NUMBER(Iface, Type, Name)                                                              \
-    Type get_##Name() const override { return static_cast<Type>(Get(Iface, u"" #Name).I); }          \
+    Type get_##Name() const override { return static_cast<Type>(Number(Iface, u"" #Name).I); }       \
     void set_##Name(Type v) override { Set(Iface, u"" #Name, static_cast<int64_t>(v)); }
 #define QUELTO_OBJECT(Iface, Type, Adopter, Name)                                                     \
     Runtime::Ref<D::Type> get_##Name() const override { return Adopter(Get(Iface, u"" #Name).Obj); }  \
@@ -39,10 +39,12 @@ public:
 class ManagedCapture final : public ManagedObject, public D::ICaptureConfiguration {
 public:
     using ManagedObject::ManagedObject;
-    bool get_ExternalTriggerEnabled() const override { return Get(CaptureInterface, u"ExternalTriggerEnabled").I != 0; }
+    bool get_ExternalTriggerEnabled() const override {
+        return Number(CaptureInterface, u"ExternalTriggerEnabled").I != 0;
+    }
     void set_ExternalTriggerEnabled(bool v) override { Set(CaptureInterface, u"ExternalTriggerEnabled", v); }
     bool get_ExternalTriggerStopDisabled() const override {
-        return Get(CaptureInterface, u"ExternalTriggerStopDisabled").I != 0;
+        return Number(CaptureInterface, u"ExternalTriggerStopDisabled").I != 0;
     }
     void set_ExternalTriggerStopDisabled(bool v) override { Set(CaptureInterface, u"ExternalTriggerStopDisabled", v); }
     QUELTO_NUMBER(CaptureInterface, int32_t, ExternalTriggerActiveLevel)
@@ -101,10 +103,12 @@ public:
 class ManagedVersion final : public ManagedObject, public D::IExtVersion {
 public:
     using ManagedObject::ManagedObject;
-    int32_t get_Major() const override { return static_cast<int32_t>(Get(VersionInterface, u"Major").I); }
-    int32_t get_Minor() const override { return static_cast<int32_t>(Get(VersionInterface, u"Minor").I); }
-    int32_t get_Build() const override { return static_cast<int32_t>(Get(VersionInterface, u"Build").I); }
-    int32_t get_Revision() const override { return static_cast<int32_t>(Get(VersionInterface, u"Revision").I); }
+    int32_t get_Major() const override { return static_cast<int32_t>(Number(VersionInterface, u"Major").I); }
+    int32_t get_Minor() const override { return static_cast<int32_t>(Number(VersionInterface, u"Minor").I); }
+    int32_t get_Build() const override { return static_cast<int32_t>(Number(VersionInterface, u"Build").I); }
+    int32_t get_Revision() const override {
+        return static_cast<int32_t>(Number(VersionInterface, u"Revision").I);
+    }
 };
 
 }  // namespace

@@ -58,7 +58,7 @@ public:
             std::lock_guard lock(g_devicesMutex);
             if (failed_) return D::DeviceState::Error;
         }
-        return static_cast<D::DeviceState>(Get(DeviceInterface, u"State").I);
+        return static_cast<D::DeviceState>(Number(DeviceInterface, u"State").I);
     }
     Runtime::Ref<D::IExtVersion> get_SoftwareVersion() const override {
         return AdoptVersion(Get(DeviceInterface, u"SoftwareVersion").Obj);

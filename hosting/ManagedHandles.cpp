@@ -16,6 +16,16 @@ Value ManagedObject::Get(const char16_t* iface, const char16_t* name) const {
     return v;
 }
 
+Value ManagedObject::Number(const char16_t* iface, const char16_t* name) const {
+    const Value v = Get(iface, name);
+    if (v.Obj) {
+        Api().Release(v.Obj);
+        throw Runtime::InvalidCastException("The SDK's " + Runtime::Text::ToUtf8(iface ? iface : u"") + "." +
+                                            Runtime::Text::ToUtf8(name) + " is not a number.");
+    }
+    return v;
+}
+
 void ManagedObject::Set(const char16_t* iface, const char16_t* name, int64_t i, double d, intptr_t obj) {
     Check(Api().SetMember(handle_.get(), iface, name, i, d, obj));
 }

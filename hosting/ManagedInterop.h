@@ -26,7 +26,9 @@ struct PinnedArray {
     int32_t Rank;
     int32_t ElementSize;  // 0: not a primitive element type (extents only)
     int32_t Length[3];
+    int32_t ElementType;  // the element's System.TypeCode (of an enumeration: its underlying type's), else 0
 };
+static_assert(sizeof(PinnedArray) == 40, "the helper's layout");
 
 // ------------------------------------------------------------ one block
 
@@ -138,7 +140,7 @@ using HeapBytesFn = int32_t (*)(int64_t* bytes);
     OP(SetStringElement) OP(Nothing) OP(HeapBytes)
 
 // The layout and meaning of the table; both sides refuse any other.
-inline constexpr uint32_t HelperTableVersion = 2;
+inline constexpr uint32_t HelperTableVersion = 3;
 
 #define QUELTO_OPERATION_NAME(Name) #Name,
 inline constexpr const char* HelperOperationNames[] = {QUELTO_HELPER_OPERATIONS(QUELTO_OPERATION_NAME)};

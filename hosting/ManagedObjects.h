@@ -13,6 +13,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace Hosting::Managed {
 
@@ -38,6 +39,9 @@ public:
 
 protected:
     Value Get(const char16_t* iface, const char16_t* name) const;
+    // A member that must be a number, flag or enumeration: an object (a text,
+    // say) fails with InvalidCastException, its handle let go.
+    Value Number(const char16_t* iface, const char16_t* name) const;
     void Set(const char16_t* iface, const char16_t* name, int64_t i, double d = 0, intptr_t obj = 0);
     intptr_t Call(const char16_t* iface, const char16_t* method, int shape = 0, intptr_t obj = 0, int32_t number = 0,
                   const char16_t* text = nullptr);
@@ -56,15 +60,35 @@ Runtime::Ref<T> Adopt(intptr_t handle) {
     return std::make_shared<T>(handle);
 }
 
+// The System.TypeCode the helper gives for elements of type T (of an
+// enumeration: of its underlying type).
+template <class T>
+constexpr int32_t TypeCodeOf() {
+    if constexpr (std::is_enum_v<T>) {
+        return TypeCodeOf<std::underlying_type_t<T>>();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return 3;
+    } else if constexpr (std::is_same_v<T, char16_t>) {
+        return 4;
+    } else if constexpr (std::is_integral_v<T>) {
+        constexpr int32_t width = sizeof(T) == 1 ? 0 : sizeof(T) == 2 ? 1 : sizeof(T) == 4 ? 2 : 3;
+        return (std::is_signed_v<T> ? 5 : 6) + 2 * width;  // SByte 5, Byte 6, Int16 7 ... UInt64 12
+    } else {
+        static_assert(std::is_floating_point_v<T>, "a primitive element type");
+        return sizeof(T) == 4 ? 13 : 14;  // Single, Double
+    }
+}
+
 // The extents of an array the helper handed over, of rank `Rank` whose
 // elements are T's. The helper gives storage only for arrays of a primitive
 // element type: any other (strings, objects, decimals, dates, nested arrays)
 // comes with element size 0 and no storage address, and is refused here like
-// a primitive of the wrong size, with the text refusal() makes.
+// a primitive of another type (int for float: the same size), with the text
+// refusal() makes.
 template <class T, int Rank, class Refusal>
 std::array<int32_t, Rank> ExtentsOf(const PinnedArray& p, Refusal&& refusal) {
     static_assert(Rank >= 1 && Rank <= 3, "the helper gives three extents");
-    if (p.Rank != Rank || p.ElementSize != static_cast<int32_t>(sizeof(T))) {
+    if (p.Rank != Rank || p.ElementSize != static_cast<int32_t>(sizeof(T)) || p.ElementType != TypeCodeOf<T>()) {
         throw Runtime::InvalidCastException(refusal());
     }
     std::array<int32_t, Rank> extents{};

@@ -83,6 +83,7 @@ struct PinnedArray {
     public int Rank;
     public int ElementSize;
     public int Length0, Length1, Length2;
+    public int ElementType;  // the TypeCode of the element (an enumeration's underlying type), 0 for any other
 }
 
 static partial class Operations {
@@ -174,9 +175,9 @@ static partial class Operations {
     // each), then pointer-sized: four sinks, the block's field list and its
     // length, then one slot per operation in the order below.
 #if QUELTO_HELPER_OTHER_VERSION
-    const int TableVersion = 3;
+    const int TableVersion = 4;
 #else
-    const int TableVersion = 2;
+    const int TableVersion = 3;
 #endif
     const int HeaderBytes = 24;
     const int GivenSlots = 6;
@@ -522,6 +523,7 @@ static partial class Operations {
         Type e = a.GetType().GetElementType();
         if (e.IsEnum) e = Enum.GetUnderlyingType(e);
         pinned.ElementSize = e == typeof(bool) ? 1 : e == typeof(char) ? 2 : e.IsPrimitive ? Marshal.SizeOf(e) : 0;
+        pinned.ElementType = e.IsPrimitive ? (int)Type.GetTypeCode(e) : 0;
         pinned.Length0 = a.GetLength(0);
         pinned.Length1 = a.Rank > 1 ? a.GetLength(1) : 1;
         pinned.Length2 = a.Rank > 2 ? a.GetLength(2) : 1;
@@ -599,7 +601,9 @@ static partial class Operations {
     static int ReadBlock(Bridge own, IntPtr eventArgs, IntPtr block) {
         try {
             object e = Target(eventArgs);
-            if (e == null) throw new NullReferenceException();
+            if (e == null) {
+                throw new NullReferenceException("The SDK raised DataAvailable with no event arguments (null).");
+            }
             own.Blocks.Read(e, block);
             return 0;
         } catch (Exception ex) {

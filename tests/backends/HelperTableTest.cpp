@@ -30,27 +30,30 @@ std::string ReadAll(const fs::path& file) {
 
 std::vector<std::string> Expected(const std::string& helper) {
     using Hosting::Managed::HelperOperationCount;
-    const std::string ours = "this bridge needs table version 2 with " + std::to_string(HelperOperationCount) +
-                             " operations";
+    const std::string version = std::to_string(Hosting::Managed::HelperTableVersion);
+    const std::string ours = "this bridge needs table version " + version + " with " +
+                             std::to_string(HelperOperationCount) + " operations";
     const std::string path = "('" + (fs::read_symlink("/proc/self/exe").parent_path() / "QueltoBridgeHost.dll").string() +
                              "')";
     const std::string named = "The managed runtime could not be started: the bridge's helper assembly "
                               "QueltoBridgeHost.dll " + path;
     if (helper == "other_version") {
-        return {named + " has table version 3 with " + std::to_string(HelperOperationCount) + " operations",
+        const std::string other = std::to_string(Hosting::Managed::HelperTableVersion + 1);
+        return {named + " has table version " + other + " with " + std::to_string(HelperOperationCount) + " operations",
                 "and refused this bridge's table", ours};
     }
     if (helper == "short_table") {
-        return {named + " has table version 2 with " + std::to_string(HelperOperationCount - 4) + " operations",
+        return {named + " has table version " + version + " with " + std::to_string(HelperOperationCount - 4) +
+                    " operations",
                 "and refused this bridge's table", ours};
     }
     if (helper == "empty_slot") {
-        return {named + ", table version 2 with " + std::to_string(HelperOperationCount) + " operations",
+        return {named + ", table version " + version + " with " + std::to_string(HelperOperationCount) + " operations",
                 "left operation 10 of " + std::to_string(HelperOperationCount) + " (ReadBlock) empty", ours};
     }
     return {"The managed runtime could not be started: the bridge's helper assembly QueltoBridgeHost.dll " + path +
                 " could not be loaded or has no entry",
-            "this bridge needs a helper of table version 2"};
+            "this bridge needs a helper of table version " + version};
 }
 
 TEST(HelperTable, AHelperThatDoesNotFitMakesCreateFailWithBothTablesNamed) {
