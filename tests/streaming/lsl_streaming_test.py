@@ -225,10 +225,16 @@ def case_labrecorder(args, work, config):
     os.environ["LSLAPICFG"] = config
     recorder.start(xdf, [{"source_id": f"{prefix}/{g}"} for g in list(RATES) + ["markers"]], overwrite=True,
                    timeout=30)
-    # The typed line once the capture has run two seconds (the progress line).
+    # The typed line once the capture has run two seconds (the progress
+    # line, "   2.3 s / 6.0 s | ...", once a second).
+    seen = []
     for line in proc.stderr:
-        if line.strip().startswith("2.0 s /"):
+        seen.append(line)
+        words = line.split()
+        if len(words) > 2 and words[1] == "s" and words[2] == "/" and float(words[0]) >= 2.0:
             break
+    else:
+        raise AssertionError(f"the tool ended before two seconds ({proc.wait()}): {''.join(seen)}")
     proc.stdin.write("typed in the session\n")
     proc.stdin.flush()
     finish_tool(proc)
