@@ -1,8 +1,8 @@
 // Blocks of the managed backend. A block crosses into native memory in one
-// call of the helper (ReadBlock) as it arrives, on the SDK's thread, which
-// the runtime knows and where the block's memory is still warm; the worker,
-// which runs the host's code and never enters the runtime, then only takes
-// the native copy.
+// call, the helper's event sink, as it arrives: the helper reads it on the
+// SDK's thread, where its memory is still warm, and the bridge takes over
+// the native copy. The worker, which runs the host's code, never enters the
+// runtime for a block.
 #include "ManagedObjects.h"
 
 #include <exception>
@@ -21,19 +21,12 @@ namespace {
 // the block as one it could not deliver.
 class ManagedEventArgs final : public D::DataAvailableEventArgs {
 public:
-    // Takes over the event's handle, which ReadBlock frees.
-    explicit ManagedEventArgs(intptr_t handle) noexcept {
+    // Takes over the crossing's storage; `status` as the event sink gives
+    // it (a failed reading's failure is taken on this thread).
+    ManagedEventArgs(BlockCrossing& block, int32_t status) noexcept : block_(block) {
+        block.Storage = nullptr;
         try {
-            // Storage of the size this thread's last block needed, so that
-            // the helper seldom has to ask for more.
-            static thread_local int64_t t_storageBytes = 0;
-            if (t_storageBytes > 0) {
-                block_.Storage = AllocateBlockStorage(t_storageBytes);
-                block_.StorageBytes = block_.Storage ? t_storageBytes : 0;
-            }
-            const int32_t status = Api().ReadBlock(handle, &block_);
             storage_ = std::shared_ptr<void>(std::exchange(block_.Storage, nullptr), &FreeBlockStorage);
-            t_storageBytes = block_.StorageBytes;
             Check(status);
         } catch (...) {
             failure_ = std::current_exception();
@@ -82,8 +75,8 @@ private:
 
 }  // namespace
 
-Runtime::Ref<D::DataAvailableEventArgs> ArrivingBlock(intptr_t eventArgs) {
-    return std::make_shared<ManagedEventArgs>(eventArgs);
+Runtime::Ref<D::DataAvailableEventArgs> ArrivingBlock(BlockCrossing& block, int32_t status) {
+    return std::make_shared<ManagedEventArgs>(block, status);
 }
 
 }  // namespace Hosting::Managed

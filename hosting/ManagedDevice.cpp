@@ -91,7 +91,9 @@ private:
 
 Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle) { return Adopt<ManagedDevice>(handle); }
 
-void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept {
+void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept {
+    const int64_t bytes = block.StorageBytes;
+    bool delivered = false;
     try {
         D::DataAvailableEventHandler handler;
         {
@@ -99,10 +101,23 @@ void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept {
             auto it = g_subscriptions.find(id);
             if (it != g_subscriptions.end()) handler = it->second;
         }
-        auto e = ArrivingBlock(eventArgs);
-        if (handler) handler(nullptr, e);
+        auto e = ArrivingBlock(block, status);
+        if (handler) {
+            handler(nullptr, e);
+            delivered = true;
+        }
     } catch (...) {
         // Out of memory: the block is lost, the SDK's thread goes on.
+    }
+    FreeBlockStorage(block.Storage);  // when no block took it over
+    block.Storage = nullptr;
+    block.StorageBytes = 0;
+    // Storage for the subscription's next block, of this one's size, made
+    // once the worker has been woken, so that the helper need not ask for it
+    // while a block waits.
+    if (delivered && bytes > 0) {
+        block.Storage = AllocateBlockStorage(bytes);
+        block.StorageBytes = block.Storage ? bytes : 0;
     }
 }
 

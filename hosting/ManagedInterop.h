@@ -47,18 +47,21 @@ inline constexpr int BlockArrayCount =
     0 QUELTO_BLOCK_FIELDS(QUELTO_COUNT_ONE, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP, QUELTO_BLOCK_SKIP);
 #undef QUELTO_COUNT_ONE
 
-// One block as it crosses in one call: the numbers and flags (each as 64
-// bits), then the arrays, each in the order of the list. The helper copies
-// every array into Storage (StorageBytes long, given by the bridge), or,
-// when that is too small, into a larger piece it gets through the storage
-// sink; an array's Data points into it, its Pin stays 0. The crossing owns
-// its storage.
+// One block as it crosses in one call, the event sink's: the numbers and
+// flags (each as 64 bits), then the arrays, each in the order of the list.
+// The helper reads the event into a crossing of its own and copies every
+// array into Storage, StorageBytes long: the storage the event sink gave
+// back with the subscription's last block (a piece for the next one, of
+// that block's size), or a larger one it gets through the storage sink. An
+// array's Data points into it, its Pin stays 0. The crossing owns its
+// storage; the bridge takes it over in the event sink.
 struct BlockCrossing {
     void* Storage = nullptr;
     int64_t StorageBytes = 0;
     int64_t Numbers[BlockNumberCount] = {};
     PinnedArray Arrays[BlockArrayCount] = {};
 };
+static_assert(sizeof(BlockCrossing) == 16 + 8 * BlockNumberCount + 40 * BlockArrayCount, "the helper's layout");
 
 inline void* AllocateBlockStorage(int64_t bytes) noexcept {
     return ::operator new(static_cast<std::size_t>(bytes), std::align_val_t{16}, std::nothrow);
@@ -67,11 +70,15 @@ inline void FreeBlockStorage(void* storage) noexcept { ::operator delete(storage
 
 extern "C" {
 using TextSinkFn = void (*)(void* context, int32_t tag, const char16_t* text, int32_t length);
-using EventSinkFn = void (*)(intptr_t subscription, intptr_t eventArgs);
+// One block of the subscription: the crossing's storage is the bridge's
+// from then on, and the sink gives back in the crossing the storage for the
+// subscription's next block (or none); `status` 1: the reading failed, and
+// the failure is kept for the calling thread.
+using EventSinkFn = void (*)(intptr_t subscription, BlockCrossing* block, int32_t status);
 // `kind`: a FailureKind.
 using FailureSinkFn = void (*)(const char16_t* text, int32_t length, int32_t kind);
 // Native memory of `bytes` (16-byte aligned) in place of the crossing's
-// storage, which is freed; null when there is none.
+// storage, which is freed; null when there is none, or `bytes` is 0.
 using StorageSinkFn = void* (*)(BlockCrossing* crossing, int64_t bytes);
 }
 
@@ -123,9 +130,6 @@ using SetMemberFn = int32_t (*)(intptr_t handle, const char16_t* iface, const ch
 using PinFn = int32_t (*)(intptr_t array, PinnedArray* pinned);
 using TakeFailureFn = int32_t (*)(intptr_t unused, void* context);
 using SubscribeFn = int32_t (*)(intptr_t device, intptr_t subscription);
-// Takes over the event's handle (freed whatever the outcome) and fills the
-// crossing.
-using ReadBlockFn = int32_t (*)(intptr_t eventArgs, BlockCrossing* block);
 using CollectFn = int32_t (*)();
 using GetElementFn = int32_t (*)(intptr_t array, int32_t index, Value* value);
 using SetElementFn = int32_t (*)(intptr_t array, int32_t index, int64_t i, double d, intptr_t obj);
@@ -136,11 +140,11 @@ using HeapBytesFn = int32_t (*)(int64_t* bytes);
 
 #define QUELTO_HELPER_OPERATIONS(OP)                                                                             \
     OP(SetBridgeFolder) OP(Create) OP(Release) OP(Call) OP(GetMember) OP(SetMember) OP(Pin) OP(TakeFailure)      \
-    OP(Subscribe) OP(ReadBlock) OP(Collect) OP(GetElement) OP(SetElement) OP(GetStringElement)                   \
+    OP(Subscribe) OP(Collect) OP(GetElement) OP(SetElement) OP(GetStringElement)                                 \
     OP(SetStringElement) OP(Nothing) OP(HeapBytes)
 
 // The layout and meaning of the table; both sides refuse any other.
-inline constexpr uint32_t HelperTableVersion = 3;
+inline constexpr uint32_t HelperTableVersion = 4;
 
 #define QUELTO_OPERATION_NAME(Name) #Name,
 inline constexpr const char* HelperOperationNames[] = {QUELTO_HELPER_OPERATIONS(QUELTO_OPERATION_NAME)};
@@ -207,7 +211,7 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, int
                           std::string& error);
 
 // Dispatches one DataAvailable event to the subscription `id`.
-void DeliverEvent(intptr_t id, intptr_t eventArgs) noexcept;
+void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept;
 // An unhandled managed exception on some thread: reported, and every live
 // managed device reads Error from then on.
 void ReportUnhandled(const std::u16string& text) noexcept;

@@ -131,9 +131,10 @@ Runtime::Ref<Quelto::Common::Definitions::IExtVersion> AdoptVersion(intptr_t han
 Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ICfgReader> AdoptReader(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ConfigurationExportBase> AdoptConfiguration(intptr_t handle);
-// A block the SDK raised, read at once on the calling thread (the SDK's),
-// taking over the event's handle.
-Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> ArrivingBlock(intptr_t eventArgs);
+// A block the SDK raised, as the helper's event sink hands it over: takes
+// over the crossing's storage.
+Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> ArrivingBlock(BlockCrossing& block,
+                                                                                int32_t status);
 
 // Interface names the objects are reached through.
 inline constexpr const char16_t* DeviceInterface = u"Quelto.Interfaces.IDaqSystem";

@@ -41,12 +41,14 @@ extern "C" void TextSink(void* context, int32_t tag, const char16_t* text, int32
     }
 }
 
-extern "C" void EventSink(intptr_t subscription, intptr_t eventArgs) noexcept { DeliverEvent(subscription, eventArgs); }
+extern "C" void EventSink(intptr_t subscription, BlockCrossing* block, int32_t status) noexcept {
+    if (block) DeliverEvent(subscription, *block, status);
+}
 
 extern "C" void* StorageSink(BlockCrossing* crossing, int64_t bytes) noexcept {
-    if (!crossing || bytes <= 0) return nullptr;
+    if (!crossing) return nullptr;
     FreeBlockStorage(crossing->Storage);
-    crossing->Storage = AllocateBlockStorage(bytes);
+    crossing->Storage = bytes > 0 ? AllocateBlockStorage(bytes) : nullptr;
     crossing->StorageBytes = crossing->Storage ? bytes : 0;
     return crossing->Storage;
 }

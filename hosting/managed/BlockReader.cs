@@ -1,5 +1,6 @@
-// One block of the SDK's data event, read into the bridge's native crossing
-// in one call. The bridge hands over the names and kinds of a block's fields
+// One block of the SDK's data event, read into a native crossing that goes
+// to the bridge in one call, the event sink's (see Subscription). The bridge
+// hands over the names and kinds of a block's fields
 // (its one list, in its order) when the helper starts; for each type of event
 // a method that reads them all is compiled once, and for each type of array
 // one that describes it and one that copies it. Every array is copied into
@@ -27,6 +28,9 @@ static partial class Operations {
         // The crossing: storage address and size, the numbers (64-bit each),
         // then one PinnedArray per array.
         const int CrossingHeaderBytes = 16;
+        const int DescribedArrayBytes = 40;
+        // The whole crossing: the header, the numbers, the arrays.
+        public int CrossingBytes { get { return CrossingHeaderBytes + 8 * numbers.Length + DescribedArrayBytes * arrays.Length; } }
         const int FieldDescriptionBytes = 16;
 
         readonly string[] numbers, arrays;

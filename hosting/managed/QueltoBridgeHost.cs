@@ -90,7 +90,7 @@ static partial class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate void TextSink(IntPtr context, int tag, IntPtr text, int length);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    delegate void EventSink(IntPtr subscription, IntPtr eventArgs);
+    delegate void EventSink(IntPtr subscription, IntPtr block, int status);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate void FailureSink(IntPtr text, int length, int kind);
 
@@ -118,8 +118,6 @@ static partial class Operations {
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int SubscribeFn(IntPtr device, IntPtr subscription);
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-    delegate int ReadBlockFn(IntPtr eventArgs, IntPtr block);
-    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int NoArgFn();
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     delegate int ElementFn(IntPtr array, int index, out Value value);
@@ -140,6 +138,7 @@ static partial class Operations {
         public TextSink Text;
         public EventSink Events;
         public FailureSink Failures;
+        public StorageSink Storage;
         public BlockReader Blocks;
 
         public unsafe void SendText(string text, IntPtr context, int tag) {
@@ -174,10 +173,11 @@ static partial class Operations {
     // bridge gives them, the same three as this helper has them (32-bit
     // each), then pointer-sized: four sinks, the block's field list and its
     // length, then one slot per operation in the order below.
-#if QUELTO_HELPER_OTHER_VERSION
     const int TableVersion = 4;
+#if QUELTO_HELPER_OTHER_VERSION
+    const int DescribedVersion = TableVersion + 1;
 #else
-    const int TableVersion = 3;
+    const int DescribedVersion = TableVersion;
 #endif
     const int HeaderBytes = 24;
     const int GivenSlots = 6;
@@ -194,7 +194,6 @@ static partial class Operations {
             new PinFn(Pin),
             new ContextFn((unused, context) => TakeFailure(own, context)),
             new SubscribeFn((device, subscription) => Subscribe(own, device, subscription)),
-            new ReadBlockFn((eventArgs, block) => ReadBlock(own, eventArgs, block)),
             new NoArgFn(Collect),
             new ElementFn(GetElement),
             new SetElementFn(SetElement),
@@ -211,9 +210,9 @@ static partial class Operations {
 #endif
         int ownSize = HeaderBytes + (GivenSlots + ops.Length) * IntPtr.Size;
         Marshal.WriteInt32(table, 12, ownSize);
-        Marshal.WriteInt32(table, 16, TableVersion);
+        Marshal.WriteInt32(table, 16, DescribedVersion);
         Marshal.WriteInt32(table, 20, ops.Length);
-        if (size != ownSize || version != TableVersion || count != ops.Length) return 2;
+        if (size != ownSize || version != DescribedVersion || count != ops.Length) return 2;
 
         IntPtr given = new IntPtr(table.ToInt64() + HeaderBytes);
         own.Text = (TextSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, 0), typeof(TextSink));
@@ -223,6 +222,7 @@ static partial class Operations {
                                                                            typeof(FailureSink));
         var storage = (StorageSink)Marshal.GetDelegateForFunctionPointer(Marshal.ReadIntPtr(given, 3 * IntPtr.Size),
                                                                          typeof(StorageSink));
+        own.Storage = storage;
         own.Blocks = new BlockReader(Marshal.ReadIntPtr(given, 4 * IntPtr.Size),
                                      (int)Marshal.ReadIntPtr(given, 5 * IntPtr.Size), storage);
         IntPtr slots = new IntPtr(given.ToInt64() + GivenSlots * IntPtr.Size);
@@ -564,18 +564,64 @@ static partial class Operations {
         }
     }
 
-    // Forwards DataAvailable: only a handle to the event object goes on.
+    // Forwards DataAvailable: the block crosses in this one call of the
+    // event sink. It is read (BlockReader) into a crossing on this thread's
+    // stack, its arrays into native memory the crossing owns, which the
+    // bridge takes over; a failure of the reading is kept for the bridge,
+    // which asks for it on this thread. The sink gives back native memory
+    // for the next block, kept here until then.
     sealed class Subscription {
         readonly Bridge own;
         readonly IntPtr token;
+        IntPtr spare;  // under lock (this)
+        long spareBytes;
         public Subscription(Bridge own, IntPtr token) { this.own = own; this.token = token; }
-        public void Handle(object sender, EventArgs e) {
-            IntPtr h = IntPtr.Zero;
+
+        ~Subscription() {
+            FreeSpare();
+        }
+
+        unsafe void FreeSpare() {
+            long* crossing = stackalloc long[2];
+            lock (this) {
+                crossing[0] = spare.ToInt64();
+                crossing[1] = spareBytes;
+                spare = IntPtr.Zero;
+                spareBytes = 0;
+            }
+            if (crossing[0] != 0) own.Storage((IntPtr)crossing, 0);
+        }
+
+        public unsafe void Handle(object sender, EventArgs e) {
             try {
-                h = NewHandle(e);
-                own.Events(token, h);
+                int words = own.Blocks.CrossingBytes / 8;
+                long* crossing = stackalloc long[words];
+                for (int k = 0; k < words; ++k) crossing[k] = 0;
+                lock (this) {
+                    crossing[0] = spare.ToInt64();
+                    crossing[1] = spareBytes;
+                    spare = IntPtr.Zero;
+                    spareBytes = 0;
+                }
+                int status = 0;
+                try {
+                    if (e == null) {
+                        throw new NullReferenceException("The SDK raised DataAvailable with no event arguments (null).");
+                    }
+                    own.Blocks.Read(e, (IntPtr)crossing);
+                } catch (Exception ex) {
+                    status = Fail(ex);
+                }
+                own.Events(token, (IntPtr)crossing, status);
+                lock (this) {
+                    if (spare == IntPtr.Zero) {
+                        spare = new IntPtr(crossing[0]);
+                        spareBytes = crossing[1];
+                        crossing[0] = 0;
+                    }
+                }
+                if (crossing[0] != 0) own.Storage((IntPtr)crossing, 0);  // another raise kept its own
             } catch (Exception ex) {
-                if (h != IntPtr.Zero) GCHandle.FromIntPtr(h).Free();
                 try { own.SendFailure(ex.ToString(), CaughtOnSdkThread); } catch (Exception) { }
             }
         }
@@ -593,23 +639,6 @@ static partial class Operations {
             return 0;
         } catch (Exception e) {
             return Fail(e);
-        }
-    }
-
-    // One block in one call: its numbers, flags and arrays into the native
-    // crossing (BlockReader). The event's handle is freed whatever happens.
-    static int ReadBlock(Bridge own, IntPtr eventArgs, IntPtr block) {
-        try {
-            object e = Target(eventArgs);
-            if (e == null) {
-                throw new NullReferenceException("The SDK raised DataAvailable with no event arguments (null).");
-            }
-            own.Blocks.Read(e, block);
-            return 0;
-        } catch (Exception ex) {
-            return Fail(ex);
-        } finally {
-            if (eventArgs != IntPtr.Zero) GCHandle.FromIntPtr(eventArgs).Free();
         }
     }
 

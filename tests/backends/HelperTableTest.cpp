@@ -49,7 +49,9 @@ std::vector<std::string> Expected(const std::string& helper) {
     }
     if (helper == "empty_slot") {
         return {named + ", table version " + version + " with " + std::to_string(HelperOperationCount) + " operations",
-                "left operation 10 of " + std::to_string(HelperOperationCount) + " (ReadBlock) empty", ours};
+                "left operation 10 of " + std::to_string(HelperOperationCount) + " (" +
+                    Hosting::Managed::HelperOperationNames[9] + ") empty",
+                ours};
     }
     return {"The managed runtime could not be started: the bridge's helper assembly QueltoBridgeHost.dll " + path +
                 " could not be loaded or has no entry",
