@@ -26,6 +26,16 @@ std::mutex g_startMutex;
 std::string g_startError;  // set once a start failed: later calls fail alike
 int g_collectPerBlock = -1;  // -1: not read from the environment yet
 std::mutex g_collectMutex;
+// Mono wakes one thread waiting for pending finalizers: two of the bridge's
+// collections waiting at once could leave one waiting for ever (a host's
+// Collect beside a Destroy's). Threads the runtime does not know take their
+// turn here; a thread already in the runtime must not block, and goes on.
+std::mutex g_collectionTurn;
+int32_t OneCollection() {
+    if (CallsDirectly()) return g_table.Collect();
+    std::lock_guard turn(g_collectionTurn);
+    return g_table.Collect();
+}
 // Set in a child made by fork() after the runtime started: the child has
 // the runtime's memory but none of its threads, and Mono cannot run there.
 std::atomic<bool> g_forkedChild{false};
@@ -181,19 +191,22 @@ void SetCollectPerBlock(bool enabled) {
 }
 
 void CollectAfterBlock() {
-    if (Running() && CollectPerBlock()) Check(g_table.Collect());
+    if (Running() && CollectPerBlock()) Check(OneCollection());
 }
 
 void CollectAfterDestroy() noexcept {
     if (!Running() || g_forkedChild.load(std::memory_order_relaxed)) return;
     try {
-        Check(g_table.Collect());
+        Check(OneCollection());
     } catch (...) {
     }
 }
 
 void CallNothing() { Check(Api().Nothing()); }
-void Collect() { Check(Api().Collect()); }
+void Collect() {
+    Api();
+    Check(OneCollection());
+}
 int64_t ManagedHeapBytes() {
     int64_t bytes = 0;
     Check(Api().HeapBytes(&bytes));
