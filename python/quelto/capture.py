@@ -125,9 +125,9 @@ class _Joined:
     """One buffer's samples of consecutive blocks in one array that is
     reserved ahead and grows only when the reservation was short."""
 
-    def __init__(self, spec: layout.Buffer):
-        self.spec = spec
-        self.axis = 0 if spec.field == "SyncSamples" else 1
+    def __init__(self, buffer_layout: layout.Buffer):
+        self.buffer_layout = buffer_layout
+        self.axis = 0 if buffer_layout.field == "SyncSamples" else 1
         self.array: np.ndarray | None = None
         self.used = 0
 
@@ -138,7 +138,7 @@ class _Joined:
     def reserve(self, samples: int) -> None:
         if samples <= self.capacity:
             return
-        shape = list(self.spec.shape(0))
+        shape = list(self.buffer_layout.shape(0))
         shape[self.axis] = samples
         bigger = np.empty(shape, np.float32)
         if self.array is not None and self.used:

@@ -16,9 +16,9 @@ DOCS_PICTURE = Path(__file__).resolve().parents[2] / "docs" / "capture.png"
 
 
 def example_module():
-    spec = importlib.util.spec_from_file_location("plot_capture", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_source = importlib.util.spec_from_file_location("plot_capture", EXAMPLE)
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
     return module
 
 
