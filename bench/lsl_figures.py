@@ -15,7 +15,6 @@ Needs the project's .venv (scripts/python-env.sh): its pylsl carries liblsl.
 """
 import argparse
 import glob
-import json
 import os
 import subprocess
 import sys
@@ -27,6 +26,7 @@ import numpy as np
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "streaming"))
 import streaming_support as support  # noqa: E402
+from tool_runs import finish  # noqa: E402
 
 
 def run(tool, work, name, duration, inlets, lsl, fast=False, env=None):
@@ -46,16 +46,9 @@ def run(tool, work, name, duration, inlets, lsl, fast=False, env=None):
     collectors = []
     for _ in range(inlets):
         collectors += [support.Collector(i) for i in support.resolve(prefix)]
-    _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.monotonic() - started
-    err = proc.stderr.read()
-    if status != 0:
-        raise SystemExit(f"{name}: the tool failed ({status}): {err}")
-    proc.returncode = 0
+    s, cpu, wall = finish(proc, name, summary, started)
     for c in collectors:
         c.stop(timeout=60)
-    with open(summary) as f:
-        s = json.load(f)
     latency = []
     for c in collectors:
         # The sync stream: one channel at 2 kHz, so that the inlet's own
@@ -76,7 +69,7 @@ def run(tool, work, name, duration, inlets, lsl, fast=False, env=None):
         "arrival_p99": s["worker"]["arrival_to_listener_us_p99"],
         "inlet_p50": float(np.percentile(latency, 50)) if latency.size else None,
         "inlet_p99": float(np.percentile(latency, 99)) if latency.size else None,
-        "cpu": (usage.ru_utime + usage.ru_stime) / wall * 100,
+        "cpu": cpu,
         "blocks": s["blocks_received"],
         "wall": wall,
         "elapsed": s["capture_elapsed_s"],

@@ -13,13 +13,14 @@ the server dropped.
 """
 import argparse
 import base64
-import json
 import os
 import socket
 import subprocess
 import tempfile
 import threading
 import time
+
+from tool_runs import finish
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -92,22 +93,15 @@ def run(tool, work, name, duration, viewers, view=True, stalled=0):
         readers = [Viewer(port) for _ in range(viewers)] + [Viewer(port, stalled=True) for _ in range(stalled)]
         for r in readers:
             r.start()
-    _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.monotonic() - started
-    err = proc.stderr.read()
-    if status != 0:
-        raise SystemExit(f"{name}: the tool failed ({status}): {err}")
-    proc.returncode = 0
+    s, cpu, _ = finish(proc, name, summary, started)
     for r in readers:
         r.join(timeout=5)
         r.sock.close()
-    with open(summary) as f:
-        s = json.load(f)
     reading = [r for r in readers if not r.stalled and r.frames > 1]
     rate = sum((r.frames - 1) / (r.last - r.first) for r in reading) / len(reading) if reading else None
     size = sum(r.bytes / r.frames for r in reading) / len(reading) if reading else None
     return {
-        "name": name, "cpu": (usage.ru_utime + usage.ru_stime) / wall * 100,
+        "name": name, "cpu": cpu,
         "p50": s["worker"]["listeners_us_p50"], "p99": s["worker"]["listeners_us_p99"],
         "arrival_p50": s["worker"]["arrival_to_listener_us_p50"], "arrival_p99": s["worker"]["arrival_to_listener_us_p99"],
         "blocks": s["blocks_received"], "rate": rate, "size": size,

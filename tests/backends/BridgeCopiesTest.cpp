@@ -2,6 +2,7 @@
 // its own (each a copy of the bridge beside the test SDK): two copies in one
 // process, and a copy unloaded after the managed runtime started. Each group
 // runs in a process of its own, as Mono starts once per process.
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 #include "TestPlatform.h"
 
@@ -18,6 +19,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace ManagedTest;
 
 namespace {
 
@@ -61,12 +64,6 @@ struct BridgeCopy {
         const char* e = lastError();
         return e ? e : "(none)";
     }
-};
-
-struct Env {
-    std::string name;
-    Env(const char* n, const std::string& value) : name(n) { setenv(n, value.c_str(), 1); }
-    ~Env() { unsetenv(name.c_str()); }
 };
 
 // What one device's callback saw.

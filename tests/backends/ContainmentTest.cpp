@@ -4,6 +4,7 @@
 // process, so the start cases each run in a child: this program again, with
 // QUELTO_TEST_CHILD naming what the child does (the Child tests).
 #include "ManagedRuntime.h"
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 #include "TestPlatform.h"
 
@@ -29,15 +30,11 @@
 
 extern char** environ;
 
+using namespace ManagedTest;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Env {
-    std::string name;
-    Env(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
-    ~Env() { unsetenv(name.c_str()); }
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path);
@@ -124,30 +121,6 @@ ChildResult RunChild(const std::string& what, const std::map<std::string, const 
     }
     result.finished = waitpid(pid, &result.status, 0) == pid;
     return result;
-}
-
-bool ReturnsWithin(std::function<void()> call, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto returned = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = returned->get_future();
-    std::thread thread([call = std::move(call), returned] {
-        call();
-        returned->set_value(true);
-    });
-    if (result.wait_for(limit) != std::future_status::ready) {
-        thread.detach();
-        return false;
-    }
-    thread.join();
-    try {
-        return result.get();
-    } catch (const std::future_error&) {
-        return false;
-    }
-}
-
-std::string LastError() {
-    const char* error = Quelto_Bridge_GetLastError();
-    return error ? error : "(none)";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the test SDK beside this program (IllTypedBlocks); a device whose State is
 // a text with the test SDK built that way (IllTypedMembers, its own folder).
 #include "ManagedRuntime.h"
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 #include "TestPlatform.h"
 
@@ -15,18 +16,9 @@
 #include <string>
 #include <vector>
 
+using namespace ManagedTest;
+
 namespace {
-
-struct Env {
-    std::string name;
-    Env(const char* n, const std::string& value) : name(n) { setenv(n, value.c_str(), 1); }
-    ~Env() { unsetenv(name.c_str()); }
-};
-
-std::string LastError() {
-    const char* error = Quelto_Bridge_GetLastError();
-    return error ? error : "(none)";
-}
 
 struct Seen {
     std::mutex mutex;

@@ -6,6 +6,7 @@
 #include "ManagedInterop.h"
 #include "ManagedObjects.h"
 #include "ManagedRuntime.h"
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 #include "Quelto_ConfigurationHelpers.h"
 #include "Quelto_DaqSystem.h"
@@ -28,17 +29,12 @@
 #include <thread>
 #include <type_traits>
 
+using namespace ManagedTest;
+
 namespace {
 
 namespace D = Quelto::Common::Definitions;
 using Hosting::Managed::ManagedException;
-
-// Environment of the test SDK, restored at scope end.
-struct Env {
-    std::string name;
-    Env(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
-    ~Env() { unsetenv(name.c_str()); }
-};
 
 int ThreadCount() {
     int n = 0;
@@ -64,28 +60,6 @@ struct Blocks {
         return cv.wait_for(lock, timeout, [&] { return seen.size() >= n; });
     }
 };
-
-// Runs `call` on a thread of its own: false when it has not returned within
-// `limit` (the thread hangs, or was ended under it), so that a failure that
-// takes the calling thread fails the test rather than the test program.
-bool ReturnsWithin(std::function<void()> call, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto returned = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = returned->get_future();
-    std::thread thread([call = std::move(call), returned] {
-        call();
-        returned->set_value(true);
-    });
-    if (result.wait_for(limit) != std::future_status::ready) {
-        thread.detach();
-        return false;
-    }
-    thread.join();
-    try {
-        return result.get();
-    } catch (const std::future_error&) {
-        return false;  // unwound without returning
-    }
-}
 
 class ManagedBackend : public ::testing::Test {
 protected:

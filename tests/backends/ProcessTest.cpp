@@ -3,6 +3,7 @@
 // the host's threads.
 // Each group runs in a process of its own (Mono starts once per process).
 #include "ManagedRuntime.h"
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace ManagedTest;
+
 namespace {
-
-struct Env {
-    std::string name;
-    Env(const char* n, const std::string& value) : name(n) { setenv(n, value.c_str(), 1); }
-    ~Env() { unsetenv(name.c_str()); }
-};
-
-std::string LastError() {
-    const char* error = Quelto_Bridge_GetLastError();
-    return error ? error : "(none)";
-}
 
 // Writes one byte into a pipe whose reading end is closed.
 ssize_t WriteToABrokenPipe() {
