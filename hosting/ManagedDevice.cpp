@@ -91,25 +91,6 @@ private:
 
 Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle) { return Adopt<ManagedDevice>(handle); }
 
-const Runtime::Ref<Runtime::Object>& BlockComingSender() {
-    static const Runtime::Ref<Runtime::Object> sender = std::make_shared<Runtime::Object>();
-    return sender;
-}
-
-void AnnounceEvent(intptr_t id) noexcept {
-    try {
-        D::DataAvailableEventHandler handler;
-        {
-            std::lock_guard lock(g_devicesMutex);
-            auto it = g_subscriptions.find(id);
-            if (it != g_subscriptions.end()) handler = it->second;
-        }
-        if (handler) handler(BlockComingSender(), nullptr);
-    } catch (...) {
-        // Only a hint: the block itself still crosses.
-    }
-}
-
 void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept {
     const int64_t bytes = block.StorageBytes;
     bool delivered = false;

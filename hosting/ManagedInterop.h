@@ -68,16 +68,12 @@ inline void* AllocateBlockStorage(int64_t bytes) noexcept {
 }
 inline void FreeBlockStorage(void* storage) noexcept { ::operator delete(storage, std::align_val_t{16}); }
 
-inline constexpr int32_t BlockComing = 2;
-
 extern "C" {
 using TextSinkFn = void (*)(void* context, int32_t tag, const char16_t* text, int32_t length);
 // One block of the subscription: the crossing's storage is the bridge's
 // from then on, and the sink gives back in the crossing the storage for the
 // subscription's next block (or none); `status` 1: the reading failed, and
-// the failure is kept for the calling thread; `status` BlockComing with no
-// block: the SDK's thread has begun to read the subscription's next block,
-// which its next call carries.
+// the failure is kept for the calling thread.
 using EventSinkFn = void (*)(intptr_t subscription, BlockCrossing* block, int32_t status);
 // `kind`: a FailureKind.
 using FailureSinkFn = void (*)(const char16_t* text, int32_t length, int32_t kind);
@@ -148,7 +144,7 @@ using HeapBytesFn = int32_t (*)(int64_t* bytes);
     OP(SetStringElement) OP(Nothing) OP(HeapBytes)
 
 // The layout and meaning of the table; both sides refuse any other.
-inline constexpr uint32_t HelperTableVersion = 5;
+inline constexpr uint32_t HelperTableVersion = 4;
 
 #define QUELTO_OPERATION_NAME(Name) #Name,
 inline constexpr const char* HelperOperationNames[] = {QUELTO_HELPER_OPERATIONS(QUELTO_OPERATION_NAME)};
@@ -216,9 +212,6 @@ bool StartPlatformRuntime(const std::string& helperPath, HelperTable* table, int
 
 // Dispatches one DataAvailable event to the subscription `id`.
 void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept;
-// Tells the subscription `id` that a block is being read for it: its handler
-// is called with BlockComingSender() and no event.
-void AnnounceEvent(intptr_t id) noexcept;
 // An unhandled managed exception on some thread: reported, and every live
 // managed device reads Error from then on.
 void ReportUnhandled(const std::u16string& text) noexcept;

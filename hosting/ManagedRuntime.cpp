@@ -52,11 +52,7 @@ extern "C" void TextSink(void* context, int32_t tag, const char16_t* text, int32
 }
 
 extern "C" void EventSink(intptr_t subscription, BlockCrossing* block, int32_t status) noexcept {
-    if (block) {
-        DeliverEvent(subscription, *block, status);
-    } else if (status == BlockComing) {
-        AnnounceEvent(subscription);
-    }
+    if (block) DeliverEvent(subscription, *block, status);
 }
 
 extern "C" void* StorageSink(BlockCrossing* crossing, int64_t bytes) noexcept {

@@ -52,12 +52,6 @@ bool Running();
 // GC.WaitForPendingFinalizers after every block, when enabled (environment
 // QUELTO_COLLECT_PER_BLOCK=1; off by default) and the runtime runs.
 void CollectAfterBlock();
-
-// The sender of a DataAvailable call with no event: the SDK's thread has
-// begun to read a block, which the subscription's next call carries. A
-// handler may wake its consumer then, so that its wake-up overlaps the
-// reading; the call may also come alone (the block failed to cross).
-const Runtime::Ref<Runtime::Object>& BlockComingSender();
 bool CollectPerBlock();
 void SetCollectPerBlock(bool enabled);
 

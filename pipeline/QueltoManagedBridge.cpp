@@ -5,7 +5,6 @@
 #include "Quelto_DaqSystem.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -41,24 +40,6 @@ std::string Seconds(int64_t ns) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ns) / 1e9);
     return text;
-}
-
-// The managed backend's word that a block is being read for the handler.
-bool IsBlockComing(const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<QueltoManagedBridge::EventArgs>& e) {
-    return !e && sender && sender == Hosting::Managed::BlockComingSender();
-}
-
-// The worker, told that a block is coming: waits awake until one more event
-// than `seen` has been appended, for at most kComingWaitNs.
-bool AwaitAppend(const std::atomic<int64_t>& appended, int64_t seen) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(Bridge_::kComingWaitNs);
-    while (appended.load(std::memory_order_acquire) == seen) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-    return true;
 }
 
 void ReportWorkerFailure(const std::string& text) {
@@ -99,25 +80,8 @@ QueltoManagedBridge::~QueltoManagedBridge() {
 
 Quelto_DataAvailableEventArgs QueltoManagedBridge::CopyEventArgs(const EventArgs& e) { return Pipeline::CopyEventArgs(e); }
 
-void QueltoManagedBridge::OnDataAvailable(const Runtime::Ref<Runtime::Object>& sender,
-                                          const Runtime::Ref<EventArgs>& e) {
-    if (IsBlockComing(sender, e)) {
-        inbox_->Expect();
-    } else {
-        inbox_->Append(e);
-    }
-}
-
-void QueltoManagedBridge::Inbox::Expect() {
-    bool wake = false;
-    {
-        std::lock_guard lock(mutex);
-        if (!open) return;
-        coming = true;
-        wake = std::exchange(workerAsleep, false);
-        wakeUps += wake;
-    }
-    if (wake) this->wake.notify_one();
+void QueltoManagedBridge::OnDataAvailable(const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
+    inbox_->Append(e);
 }
 
 void QueltoManagedBridge::Inbox::Append(const Runtime::Ref<EventArgs>& e) {
@@ -130,8 +94,6 @@ void QueltoManagedBridge::Inbox::Append(const Runtime::Ref<EventArgs>& e) {
         std::lock_guard lock(mutex);
         if (!open) return;
         argsBuffer.push_back(QueuedEvent{e, now, received++, monotonic});
-        coming = false;
-        appended.store(received, std::memory_order_release);
         wake = std::exchange(workerAsleep, false);
         wakeUps += wake;
         const int64_t waited = now - argsBuffer.front().arrivalNs;
@@ -149,12 +111,8 @@ void QueltoManagedBridge::Inbox::Append(const Runtime::Ref<EventArgs>& e) {
 }
 
 Quelto::Common::Definitions::DataAvailableEventHandler QueltoManagedBridge::Handler() {
-    return [inbox = inbox_](const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e) {
-        if (IsBlockComing(sender, e)) {
-            inbox->Expect();
-        } else {
-            inbox->Append(e);
-        }
+    return [inbox = inbox_](const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<EventArgs>& e) {
+        inbox->Append(e);
     };
 }
 
@@ -234,18 +192,10 @@ void QueltoManagedBridge::ProcessBufferLoop() {
                 lock.lock();
                 continue;
             }
-            if (in.coming) {
-                const int64_t seen = in.received;
-                lock.unlock();
-                const bool came = AwaitAppend(in.appended, seen);
-                lock.lock();
-                if (!came) in.coming = false;  // slow, or it failed to cross: sleep
-                continue;
-            }
-            // Sleeps until an event is appended or said to be coming, or the
-            // bridge is stopped; the device thread wakes it once.
+            // Sleeps until an event is appended or the bridge is stopped;
+            // the appending thread wakes it once.
             in.workerAsleep = true;
-            in.wake.wait(lock, [&] { return !in.running || !in.argsBuffer.empty() || in.coming; });
+            in.wake.wait(lock, [&] { return !in.running || !in.argsBuffer.empty(); });
             in.workerAsleep = false;
             continue;
         }

@@ -4,10 +4,7 @@
 // Queue: unbounded, first in first out; nothing is dropped or merged while
 // the bridge lives. The device thread only appends, and wakes the worker
 // only when it sleeps (one wake-up per sleep, no system call while the
-// worker is busy). A backend that reads a block on the device thread before
-// it hands it over may first say that a block is coming: the worker is then
-// woken at once and waits for the block awake (briefly), so that its
-// wake-up and the reading take their time side by side.
+// worker is busy).
 //
 // A backlog is reported on the debug trace: once when the oldest waiting
 // block has waited 1 s, once at 10 s, and once more when the queue drains.
@@ -18,7 +15,6 @@
 #include "Quelto_DataAvailableEventArgs.h"
 #include "SdkContract.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -53,8 +49,7 @@ public:
     QueltoManagedBridge& operator=(const QueltoManagedBridge&) = delete;
 
     // Device thread: stamps `e` (sequence and monotonic time), appends it
-    // and returns. It wakes the worker only when the worker sleeps. With the
-    // managed backend's BlockComingSender and no event: a block is coming.
+    // and returns. It wakes the worker only when the worker sleeps.
     void OnDataAvailable(const Runtime::Ref<Runtime::Object>& sender, const Runtime::Ref<EventArgs>& e);
     // Starts the worker unless it runs. Queued events are delivered first.
     void StartProcessing();
@@ -82,8 +77,6 @@ public:
 
     // Waits at which the backlog is reported, in nanoseconds.
     static constexpr int64_t kBacklogWarnNs[2] = {1'000'000'000, 10'000'000'000};
-    // How long the worker waits awake for a block that is said to be coming.
-    static constexpr int64_t kComingWaitNs = 200'000;
 
 private:
     // What the device thread and the worker share. The subscription holds it
@@ -93,9 +86,6 @@ private:
         explicit Inbox(Clock c) : clock(c) {}
         // Device thread: appends `e` unless closed, wakes a sleeping worker.
         void Append(const Runtime::Ref<EventArgs>& e);
-        // Device thread: a block is being read for this inbox; wakes a
-        // sleeping worker, which then waits for it awake.
-        void Expect();
         const Clock clock;
         mutable std::mutex mutex;
         std::condition_variable wake;
@@ -104,14 +94,11 @@ private:
         bool running = false;  // the worker is asked to run
         Pipeline::BlockQueue<QueuedEvent> argsBuffer;
         int64_t received = 0;       // events appended so far: the next sequence
-        bool coming = false;        // said to be coming, not yet appended
         bool workerAsleep = false;  // waiting on `wake` and not yet woken
         int64_t wakeUps = 0;        // notifications made by Append
         int backlogLevel = 0;       // thresholds of kBacklogWarnNs passed since the last drain
         std::size_t peakBlocks = 0;
         int64_t peakNs = 0;
-        // `received`, for the worker waiting awake without the lock.
-        std::atomic<int64_t> appended{0};
     };
 
     void ProcessBufferLoop();

@@ -173,7 +173,7 @@ static partial class Operations {
     // bridge gives them, the same three as this helper has them (32-bit
     // each), then pointer-sized: four sinks, the block's field list and its
     // length, then one slot per operation in the order below.
-    const int TableVersion = 5;
+    const int TableVersion = 4;
 #if QUELTO_HELPER_OTHER_VERSION
     const int DescribedVersion = TableVersion + 1;
 #else
@@ -564,8 +564,6 @@ static partial class Operations {
         }
     }
 
-    const int BlockComing = 2;  // the event sink's status with no block
-
     // Forwards DataAvailable: the block crosses in this one call of the
     // event sink. It is read (BlockReader) into a crossing on this thread's
     // stack, its arrays into native memory the crossing owns, which the
@@ -596,9 +594,6 @@ static partial class Operations {
 
         public unsafe void Handle(object sender, EventArgs e) {
             try {
-                // The bridge may wake its worker now: its wake-up and the
-                // reading below then take their time side by side.
-                own.Events(token, IntPtr.Zero, BlockComing);
                 int words = own.Blocks.CrossingBytes / 8;
                 long* crossing = stackalloc long[words];
                 for (int k = 0; k < words; ++k) crossing[k] = 0;

@@ -1,6 +1,5 @@
 // The worker's sleep and wake-up, and the report of a backlog.
 #include "FacadeTestSupport.h"
-#include "ManagedRuntime.h"
 #include "QueltoManagedBridge.h"
 #include "TestPlatform.h"
 
@@ -156,66 +155,6 @@ TEST(WorkerWake, TheDeviceThreadWakesASleepingWorkerOnceAndABusyOneNever) {
     EXPECT_EQ(bridge->WakeUps(), 2);
     ASSERT_TRUE(gate.WaitUntil([&] { return gate.calls == 22; }));
     bridge->StopProcessing();
-}
-
-// The managed backend says that a block is coming before it reads it on the
-// device thread: the worker is woken then and waits for the block awake.
-TEST(WorkerWake, ABlockSaidToBeComingWakesTheWorkerOnceAndAHintAloneLosesNothing) {
-    const auto& coming = Hosting::Managed::BlockComingSender();
-    auto facade = MakeFacade();
-    Gate gate;
-    facade->AddDaqDataAvailableListener(&Gate::Listen, &gate);
-    auto bridge = std::make_shared<QueltoManagedBridge>(facade.get());
-    const auto handler = bridge->Handler();
-    bridge->StartProcessing();
-    ASSERT_TRUE(WaitUntilAsleep(*bridge));
-
-    handler(coming, nullptr);  // no block follows: the worker sleeps again
-    EXPECT_EQ(bridge->WakeUps(), 1);
-    ASSERT_TRUE(WaitUntilAsleep(*bridge));
-    EXPECT_EQ(bridge->QueueLength(), 0u);
-
-    handler(nullptr, Event(0));
-    EXPECT_EQ(bridge->WakeUps(), 2);
-    ASSERT_TRUE(gate.WaitUntil([&] { return gate.entered; }));
-    handler(coming, nullptr);  // the worker is busy: no wake-up
-    handler(nullptr, Event(1));
-    EXPECT_EQ(bridge->WakeUps(), 2);
-    {
-        std::lock_guard lock(gate.m);
-        gate.open = true;
-    }
-    gate.cv.notify_all();
-    ASSERT_TRUE(gate.WaitUntil([&] { return gate.calls == 2; }));
-    bridge->StopProcessing();
-    bridge.reset();
-    handler(coming, nullptr);  // after the bridge: dropped
-    EXPECT_EQ(gate.calls, 2);
-}
-
-TEST(WorkerWake, BlocksSaidToBeComingArriveInOrderHoweverLateTheyCome) {
-    const auto& coming = Hosting::Managed::BlockComingSender();
-    auto facade = MakeFacade();
-    Recorder r;
-    facade->AddDaqDataAvailableListener(&Recorder::Listen, &r);
-    auto bridge = std::make_shared<QueltoManagedBridge>(facade.get());
-    bridge->StartProcessing();
-    std::mt19937 random(11);
-    // The block follows its word at once, or within the worker's awake wait,
-    // or after it; some words come alone, some blocks without a word.
-    std::size_t sent = 0;
-    for (int round = 0; round < 600; ++round) {
-        const unsigned kind = random() % 4;
-        if (kind != 3) bridge->OnDataAvailable(coming, nullptr);
-        if (kind == 1) std::this_thread::sleep_for(std::chrono::microseconds(random() % 150));
-        if (kind == 2) std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 300));
-        if (random() % 8 == 0) continue;
-        bridge->OnDataAvailable(nullptr, Event(static_cast<int32_t>(sent++)));
-        ASSERT_TRUE(r.WaitFor(sent, std::chrono::seconds(5))) << "block " << sent - 1 << " not delivered";
-    }
-    bridge->StopProcessing();
-    const auto scans = r.Scans();
-    for (std::size_t i = 0; i < sent; ++i) ASSERT_EQ(scans[i], static_cast<int32_t>(i));
 }
 
 TEST(SlowHost, ABlockedListenerIsReportedOnceAfterOneSecondAndOnceWhenTheQueueDrains) {
