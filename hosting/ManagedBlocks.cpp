@@ -24,9 +24,11 @@ public:
     // Takes over the crossing's storage; `status` as the event sink gives
     // it (a failed reading's failure is taken on this thread).
     ManagedEventArgs(BlockCrossing& block, int32_t status) noexcept : block_(block) {
-        block.Storage = nullptr;
+        void* const storage = std::exchange(block.Storage, nullptr);
+        block_.Storage = nullptr;  // held by storage_ alone
         try {
-            storage_ = std::shared_ptr<void>(std::exchange(block_.Storage, nullptr), &FreeBlockStorage);
+            // Freed by the deleter even when the control block cannot be made.
+            storage_ = std::shared_ptr<void>(storage, &FreeBlockStorage);
             Check(status);
         } catch (...) {
             failure_ = std::current_exception();
@@ -34,7 +36,6 @@ public:
     }
     ManagedEventArgs(const ManagedEventArgs&) = delete;
     ManagedEventArgs& operator=(const ManagedEventArgs&) = delete;
-    ~ManagedEventArgs() override { FreeBlockStorage(block_.Storage); }
 
     void Acquire() override {
         if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));

@@ -2,7 +2,6 @@
 // records it returns (or that ToManaged fills): the SDK's own objects.
 #include "ManagedObjects.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace Hosting::Managed {
@@ -131,40 +130,39 @@ private:
         out = ViewOf<T, Rank>(fields_.Object(name), name);
     }
 
+    // A native copy of the array field `name`, each element read by
+    // `read(index, array handle)`; null for a null array.
+    template <class T, class Read>
+    void Copy(const char16_t* name, Runtime::ArrayRef<T>& out, Read&& read) {
+        std::vector<T> items;
+        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) { items.push_back(read(i, array)); });
+        if (n < 0) return;
+        out = Runtime::NewArray<T>(n);
+        for (int32_t i = 0; i < n; ++i) (*out)[i] = std::move(items[static_cast<std::size_t>(i)]);
+    }
+
+    static Value Element(int32_t i, intptr_t array) {
+        Value v{};
+        Check(Api().GetElement(array, i, &v));
+        return v;
+    }
+
     void Texts(const char16_t* name, Runtime::ArrayRef<Runtime::String>& out) {
-        std::vector<Runtime::String> texts;
-        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
+        Copy(name, out, [](int32_t i, intptr_t array) {
             TextParts text;
             Check(Api().GetStringElement(array, i, &text));
-            texts.push_back(text.seen[1] ? Runtime::String() : Runtime::String(Runtime::Text::FromUtf8(text.part[0])));
+            return text.seen[1] ? Runtime::String() : Runtime::String(Runtime::Text::FromUtf8(text.part[0]));
         });
-        if (n < 0) return;
-        out = Runtime::NewArray<Runtime::String>(n);
-        for (int32_t i = 0; i < n; ++i) (*out)[i] = std::move(texts[static_cast<std::size_t>(i)]);
     }
 
     void Colors(const char16_t* name, Runtime::ArrayRef<System::Drawing::Color>& out) {
-        std::vector<System::Drawing::Color> colors;
-        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
-            Value v{};
-            Check(Api().GetElement(array, i, &v));
-            colors.push_back(System::Drawing::Color::FromArgb(static_cast<uint32_t>(v.I)));
+        Copy(name, out, [](int32_t i, intptr_t array) {
+            return System::Drawing::Color::FromArgb(static_cast<uint32_t>(Element(i, array).I));
         });
-        if (n < 0) return;
-        out = Runtime::NewArray<System::Drawing::Color>(n);
-        std::copy(colors.begin(), colors.end(), out->Data());
     }
 
     void Sensors(const char16_t* name, Runtime::ArrayRef<Runtime::Ref<D::ISensorConfiguration>>& out) {
-        std::vector<Runtime::Ref<D::ISensorConfiguration>> sensors;
-        const int32_t n = fields_.Elements(name, -1, [&](int32_t i, intptr_t array) {
-            Value v{};
-            Check(Api().GetElement(array, i, &v));
-            sensors.push_back(AdoptSensor(v.Obj));
-        });
-        if (n < 0) return;
-        out = Runtime::NewArray<Runtime::Ref<D::ISensorConfiguration>>(n);
-        for (int32_t i = 0; i < n; ++i) (*out)[i] = std::move(sensors[static_cast<std::size_t>(i)]);
+        Copy(name, out, [](int32_t i, intptr_t array) { return AdoptSensor(Element(i, array).Obj); });
     }
 
     void WriteTexts(const char16_t* name, const Runtime::ArrayRef<Runtime::String>& texts) {

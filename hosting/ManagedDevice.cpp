@@ -109,16 +109,11 @@ void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept {
     } catch (...) {
         // Out of memory: the block is lost, the SDK's thread goes on.
     }
-    FreeBlockStorage(block.Storage);  // when no block took it over
-    block.Storage = nullptr;
-    block.StorageBytes = 0;
-    // Storage for the subscription's next block, of this one's size, made
-    // once the worker has been woken, so that the helper need not ask for it
-    // while a block waits.
-    if (delivered && bytes > 0) {
-        block.Storage = AllocateBlockStorage(bytes);
-        block.StorageBytes = block.Storage ? bytes : 0;
-    }
+    // Frees the storage when no block took it over, and gives storage for
+    // the subscription's next block, of this one's size, made once the
+    // worker has been woken, so that the helper need not ask for it while a
+    // block waits.
+    ReplaceBlockStorage(block, delivered ? bytes : 0);
 }
 
 void ReportUnhandled(const std::u16string& text) noexcept {

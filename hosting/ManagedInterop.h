@@ -67,6 +67,14 @@ inline void* AllocateBlockStorage(int64_t bytes) noexcept {
     return ::operator new(static_cast<std::size_t>(bytes), std::align_val_t{16}, std::nothrow);
 }
 inline void FreeBlockStorage(void* storage) noexcept { ::operator delete(storage, std::align_val_t{16}); }
+// Frees the crossing's storage and gives it `bytes` of new storage (none for
+// 0, or when there is no memory); returns the new storage.
+inline void* ReplaceBlockStorage(BlockCrossing& crossing, int64_t bytes) noexcept {
+    FreeBlockStorage(crossing.Storage);
+    crossing.Storage = bytes > 0 ? AllocateBlockStorage(bytes) : nullptr;
+    crossing.StorageBytes = crossing.Storage ? bytes : 0;
+    return crossing.Storage;
+}
 
 extern "C" {
 using TextSinkFn = void (*)(void* context, int32_t tag, const char16_t* text, int32_t length);

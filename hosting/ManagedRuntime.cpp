@@ -56,11 +56,7 @@ extern "C" void EventSink(intptr_t subscription, BlockCrossing* block, int32_t s
 }
 
 extern "C" void* StorageSink(BlockCrossing* crossing, int64_t bytes) noexcept {
-    if (!crossing) return nullptr;
-    FreeBlockStorage(crossing->Storage);
-    crossing->Storage = bytes > 0 ? AllocateBlockStorage(bytes) : nullptr;
-    crossing->StorageBytes = crossing->Storage ? bytes : 0;
-    return crossing->Storage;
+    return crossing ? ReplaceBlockStorage(*crossing, bytes) : nullptr;
 }
 
 // A failure on a thread of its own (the SDK's, the runtime's), or one that

@@ -72,12 +72,11 @@ static partial class Operations {
             ArrayType(Type type) {
                 Type = type;
                 Type element = type.GetElementType();
-                Type u = element.IsEnum ? Enum.GetUnderlyingType(element) : element;
-                int size = !element.IsPrimitive && !element.IsEnum ? 0
-                           : u == typeof(bool) ? 1 : u == typeof(char) ? 2 : Marshal.SizeOf(u);
+                int typeCode;
+                int size = ElementSize(element, out typeCode);
                 bool vector = type == element.MakeArrayType();
                 int rank = type.GetArrayRank();
-                Describe = CompileDescribe(type, u, vector, rank, size);
+                Describe = CompileDescribe(type, typeCode, vector, rank, size);
                 if (size > 0) copy = CompileCopy(type, element, vector, rank);
             }
 
@@ -101,14 +100,14 @@ static partial class Operations {
             // PinnedArray: Pin at 0, Data at 8 (both left to the caller),
             // Rank at 16, ElementSize at 20, three lengths from 24, the
             // element's TypeCode at 36.
-            static DescribeFn CompileDescribe(Type type, Type u, bool vector, int rank, int size) {
+            static DescribeFn CompileDescribe(Type type, int typeCode, bool vector, int rank, int size) {
                 var dm = new DynamicMethod("Describe", typeof(long), new[] { typeof(Array), typeof(IntPtr) },
                                            typeof(Operations).Module, true);
                 ILGenerator il = dm.GetILGenerator();
                 LocalBuilder bytes = il.DeclareLocal(typeof(long));
                 StoreInt(il, 16, () => il.Emit(OpCodes.Ldc_I4, rank));
                 StoreInt(il, 20, () => il.Emit(OpCodes.Ldc_I4, size));
-                StoreInt(il, 36, () => il.Emit(OpCodes.Ldc_I4, size > 0 ? (int)Type.GetTypeCode(u) : 0));
+                StoreInt(il, 36, () => il.Emit(OpCodes.Ldc_I4, typeCode));
                 il.Emit(OpCodes.Ldc_I8, (long)size);
                 il.Emit(OpCodes.Stloc, bytes);
                 for (int d = 0; d < 3; ++d) {

@@ -516,19 +516,23 @@ static partial class Operations {
         }
     }
 
+    // The size and System.TypeCode with which an array's elements of type
+    // `element` cross: an enumeration's as its underlying type's; 0 and 0
+    // for a type that is not primitive (only the array's extents cross).
+    static int ElementSize(Type element, out int typeCode) {
+        Type e = element.IsEnum ? Enum.GetUnderlyingType(element) : element;
+        typeCode = e.IsPrimitive ? (int)Type.GetTypeCode(e) : 0;
+        return !e.IsPrimitive ? 0 : e == typeof(bool) ? 1 : e == typeof(char) ? 2 : Marshal.SizeOf(e);
+    }
+
     static void PinInto(Array a, ref PinnedArray pinned) {
         pinned = new PinnedArray();
         if (a == null) return;
         pinned.Rank = a.Rank;
-        Type e = a.GetType().GetElementType();
-        if (e.IsEnum) e = Enum.GetUnderlyingType(e);
-        pinned.ElementSize = e == typeof(bool) ? 1 : e == typeof(char) ? 2 : e.IsPrimitive ? Marshal.SizeOf(e) : 0;
-        pinned.ElementType = e.IsPrimitive ? (int)Type.GetTypeCode(e) : 0;
+        pinned.ElementSize = ElementSize(a.GetType().GetElementType(), out pinned.ElementType);
         pinned.Length0 = a.GetLength(0);
         pinned.Length1 = a.Rank > 1 ? a.GetLength(1) : 1;
         pinned.Length2 = a.Rank > 2 ? a.GetLength(2) : 1;
-        Type element = a.GetType().GetElementType();
-        if (!element.IsPrimitive && !element.IsEnum) pinned.ElementSize = 0;  // extents only
         if (a.Length == 0 || pinned.ElementSize == 0) return;
         GCHandle pin = GCHandle.Alloc(a, GCHandleType.Pinned);
         pinned.Pin = GCHandle.ToIntPtr(pin);
@@ -581,14 +585,19 @@ static partial class Operations {
             FreeSpare();
         }
 
-        unsafe void FreeSpare() {
-            long* crossing = stackalloc long[2];
+        // Moves the spare storage into the crossing's header.
+        unsafe void TakeSpare(long* crossing) {
             lock (this) {
                 crossing[0] = spare.ToInt64();
                 crossing[1] = spareBytes;
                 spare = IntPtr.Zero;
                 spareBytes = 0;
             }
+        }
+
+        unsafe void FreeSpare() {
+            long* crossing = stackalloc long[2];
+            TakeSpare(crossing);
             if (crossing[0] != 0) own.Storage((IntPtr)crossing, 0);
         }
 
@@ -597,12 +606,7 @@ static partial class Operations {
                 int words = own.Blocks.CrossingBytes / 8;
                 long* crossing = stackalloc long[words];
                 for (int k = 0; k < words; ++k) crossing[k] = 0;
-                lock (this) {
-                    crossing[0] = spare.ToInt64();
-                    crossing[1] = spareBytes;
-                    spare = IntPtr.Zero;
-                    spareBytes = 0;
-                }
+                TakeSpare(crossing);
                 int status = 0;
                 try {
                     if (e == null) {

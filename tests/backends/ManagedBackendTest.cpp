@@ -59,6 +59,16 @@ struct Blocks {
         std::unique_lock lock(m);
         return cv.wait_for(lock, timeout, [&] { return seen.size() >= n; });
     }
+    // A capture of a device of its own until `n` blocks have come (true) or
+    // `timeout` has passed.
+    bool Capture(std::size_t n, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        Quelto_DaqSystem facade;
+        facade.AddDaqDataAvailableListener(&Blocks::Listen, this);
+        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
+        const bool came = WaitFor(n, timeout);
+        facade.StopCapturing();
+        return came;
+    }
 };
 
 class ManagedBackend : public ::testing::Test {
@@ -211,13 +221,7 @@ TEST_F(ManagedBackend, ABlockWithAnArrayOfAnotherElementTypeIsReportedAndSkipped
         Env odd("QUELTO_FAKE_ODD_ARRAY", kind);
         Blocks seen;
         testing::internal::CaptureStderr();
-        {
-            Quelto_DaqSystem facade;
-            facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
-            facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
-            EXPECT_TRUE(seen.WaitFor(2, std::chrono::seconds(30)));
-            facade.StopCapturing();
-        }
+        EXPECT_TRUE(seen.Capture(2, std::chrono::seconds(30)));
         const std::string reported = testing::internal::GetCapturedStderr();
         ASSERT_EQ(seen.seen.size(), 2u);
         EXPECT_EQ(seen.seen[0].ScanNumber, 1);
@@ -271,13 +275,7 @@ TEST_F(ManagedBackend, EveryBlockArrivesOnceInOrderWithExactValues) {
     constexpr int Count = 3000;
     Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
     Blocks seen;
-    {
-        Quelto_DaqSystem facade;
-        facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
-        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
-        ASSERT_TRUE(seen.WaitFor(Count));
-        facade.StopCapturing();
-    }
+    ASSERT_TRUE(seen.Capture(Count));
     ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
     for (int k = 0; k < Count; ++k) {
         const Quelto_DataAvailableEventArgs& b = seen.seen[k];
@@ -318,13 +316,7 @@ TEST_F(ManagedBackend, EveryFieldOfTheListCrossesUnderItsOwnName) {
     Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
     Env every("QUELTO_FAKE_EVERY_FIELD", "1");
     Blocks seen;
-    {
-        Quelto_DaqSystem facade;
-        facade.AddDaqDataAvailableListener(&Blocks::Listen, &seen);
-        facade.StartCapturing(Quelto_DataAvailableEventPeriod{});
-        ASSERT_TRUE(seen.WaitFor(Count));
-        facade.StopCapturing();
-    }
+    ASSERT_TRUE(seen.Capture(Count));
     ASSERT_EQ(seen.seen.size(), static_cast<std::size_t>(Count));
     int fields = 0;
     for (int k = 0; k < Count; ++k) {
