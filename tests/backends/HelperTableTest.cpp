@@ -4,6 +4,7 @@
 // QUELTO_TEST_HELPER (other_version, short_table, empty_slot, cut). Create
 // returns NULL, and the log names the helper, its path and both tables.
 #include "ManagedInterop.h"
+#include "ManagedTestSupport.h"
 #include "QueltoBridge.h"
 
 #include <gtest/gtest.h>
@@ -11,22 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+using ManagedTest::ReadFile;
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Expected(const std::string& helper) {
     using Hosting::Managed::HelperOperationCount;
@@ -72,7 +66,7 @@ TEST(HelperTable, AHelperThatDoesNotFitMakesCreateFailWithBothTablesNamed) {
         ASSERT_NE(error, nullptr);
         for (const std::string& part : expected) EXPECT_NE(std::string(error).find(part), std::string::npos) << error;
     }
-    const std::string log = ReadAll(dir / "LOG" / "ErrorLog.txt");
+    const std::string log = ReadFile(dir / "LOG" / "ErrorLog.txt");
     for (const std::string& part : expected) EXPECT_NE(log.find(part), std::string::npos) << log;
     std::printf("%s", log.c_str());
     fs::remove_all(dir);

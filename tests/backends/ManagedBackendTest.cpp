@@ -21,11 +21,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <type_traits>
 
@@ -262,12 +260,10 @@ TEST_F(ManagedBackend, CreateFailureReturnsNullAndLogsTheManagedText) {
     Env log("QUELTO_BRIDGE_LOG_DIR", dir.c_str());
     Env throwing("QUELTO_FAKE_THROW", "ctor");
     EXPECT_EQ(Quelto_Bridge_Create(), nullptr);
-    std::ifstream in(dir / "LOG" / "ErrorLog.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("System.InvalidOperationException: The receiver is not connected."), std::string::npos)
-        << text.str();
-    EXPECT_NE(text.str().find("at Quelto.DaqSystem..ctor"), std::string::npos) << text.str();
+    const std::string text = ReadFile(dir / "LOG" / "ErrorLog.txt");
+    EXPECT_NE(text.find("System.InvalidOperationException: The receiver is not connected."), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("at Quelto.DaqSystem..ctor"), std::string::npos) << text;
     std::filesystem::remove_all(dir);
 }
 

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -21,6 +24,13 @@ struct Env {
     Env(const Env&) = delete;
     Env& operator=(const Env&) = delete;
 };
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 inline std::string LastError() {
     const char* error = Quelto_Bridge_GetLastError();
