@@ -23,12 +23,20 @@ class ManagedEventArgs final : public D::DataAvailableEventArgs {
 public:
     // Takes over the crossing's storage; `status` as the event sink gives
     // it (a failed reading's failure is taken on this thread).
-    ManagedEventArgs(BlockCrossing& block, int32_t status) noexcept : block_(block) {
+    ManagedEventArgs(BlockCrossing& block, int32_t status, std::shared_ptr<StorageShelf> shelf) noexcept
+        : block_(block) {
         void* const storage = std::exchange(block.Storage, nullptr);
+        const int64_t bytes = std::exchange(block.StorageBytes, 0);
         block_.Storage = nullptr;  // held by storage_ alone
         try {
-            // Freed by the deleter even when the control block cannot be made.
-            storage_ = std::shared_ptr<void>(storage, &FreeBlockStorage);
+            // Let go by the deleter even when the control block cannot be made.
+            storage_ = std::shared_ptr<void>(storage, [shelf = std::move(shelf), bytes](void* s) noexcept {
+                if (shelf) {
+                    shelf->Put(s, bytes);
+                } else {
+                    FreeBlockStorage(s);
+                }
+            });
             Check(status);
         } catch (...) {
             failure_ = std::current_exception();
@@ -76,8 +84,37 @@ private:
 
 }  // namespace
 
-Runtime::Ref<D::DataAvailableEventArgs> ArrivingBlock(BlockCrossing& block, int32_t status) {
-    return std::make_shared<ManagedEventArgs>(block, status);
+Runtime::Ref<D::DataAvailableEventArgs> ArrivingBlock(BlockCrossing& block, int32_t status,
+                                                      std::shared_ptr<StorageShelf> shelf) {
+    return std::make_shared<ManagedEventArgs>(block, status, std::move(shelf));
+}
+
+void StorageShelf::Put(void* storage, int64_t bytes) noexcept {
+    if (!storage) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (!storage_) {
+            storage_ = storage;
+            bytes_ = bytes;
+            return;
+        }
+    }
+    FreeBlockStorage(storage);
+}
+
+bool StorageShelf::Take(BlockCrossing& crossing) noexcept {
+    void* storage = nullptr;
+    int64_t bytes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        storage = std::exchange(storage_, nullptr);
+        bytes = std::exchange(bytes_, 0);
+    }
+    if (!storage) return false;
+    FreeBlockStorage(crossing.Storage);
+    crossing.Storage = storage;
+    crossing.StorageBytes = bytes;
+    return true;
 }
 
 }  // namespace Hosting::Managed

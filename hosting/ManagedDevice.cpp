@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,7 +20,12 @@ namespace D = Quelto::Common::Definitions;
 namespace {
 
 std::mutex g_devicesMutex;
-std::unordered_map<intptr_t, D::DataAvailableEventHandler> g_subscriptions;
+// A handler and the storage its blocks leave behind.
+struct Subscription {
+    D::DataAvailableEventHandler handler;
+    std::shared_ptr<StorageShelf> shelf = std::make_shared<StorageShelf>();
+};
+std::unordered_map<intptr_t, std::shared_ptr<const Subscription>> g_subscriptions;
 std::unordered_set<class ManagedDevice*> g_devices;
 intptr_t g_nextSubscription = 1;
 
@@ -68,7 +74,7 @@ public:
         {
             std::lock_guard lock(g_devicesMutex);
             id = g_nextSubscription++;
-            g_subscriptions.emplace(id, std::move(handler));
+            g_subscriptions.emplace(id, std::make_shared<const Subscription>(Subscription{std::move(handler)}));
             subscriptions_.push_back(id);
         }
         Check(Api().Subscribe(HandleValue(), id));
@@ -93,27 +99,24 @@ Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle) { retu
 
 void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept {
     const int64_t bytes = block.StorageBytes;
-    bool delivered = false;
+    std::shared_ptr<const Subscription> subscription;
     try {
-        D::DataAvailableEventHandler handler;
         {
             std::lock_guard lock(g_devicesMutex);
             auto it = g_subscriptions.find(id);
-            if (it != g_subscriptions.end()) handler = it->second;
+            if (it != g_subscriptions.end()) subscription = it->second;
         }
-        auto e = ArrivingBlock(block, status);
-        if (handler) {
-            handler(nullptr, e);
-            delivered = true;
-        }
+        auto e = ArrivingBlock(block, status, subscription ? subscription->shelf : nullptr);
+        if (subscription) subscription->handler(nullptr, e);
     } catch (...) {
         // Out of memory: the block is lost, the SDK's thread goes on.
+        subscription = nullptr;
     }
     // Frees the storage when no block took it over, and gives storage for
-    // the subscription's next block, of this one's size, made once the
-    // worker has been woken, so that the helper need not ask for it while a
-    // block waits.
-    ReplaceBlockStorage(block, delivered ? bytes : 0);
+    // the subscription's next block, so that the helper need not ask for it
+    // while a block waits: what an earlier block left on the shelf, else new
+    // storage of this one's size.
+    if (!subscription || !subscription->shelf->Take(block)) ReplaceBlockStorage(block, subscription ? bytes : 0);
 }
 
 void ReportUnhandled(const std::u16string& text) noexcept {

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -131,10 +132,33 @@ Runtime::Ref<Quelto::Common::Definitions::IExtVersion> AdoptVersion(intptr_t han
 Runtime::Ref<Quelto::Interfaces::IDaqSystem> AdoptDevice(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ICfgReader> AdoptReader(intptr_t handle);
 Runtime::Ref<Quelto::Common::Definitions::ConfigurationExportBase> AdoptConfiguration(intptr_t handle);
+// Block storage of a subscription that the host is done with, kept for a
+// later block of it: once blocks come steadily, the helper copies each into
+// memory the last one warmed, and no storage is made or freed per block.
+class StorageShelf {
+public:
+    StorageShelf() = default;
+    StorageShelf(const StorageShelf&) = delete;
+    StorageShelf& operator=(const StorageShelf&) = delete;
+    ~StorageShelf() { FreeBlockStorage(storage_); }
+
+    // Keeps `storage` of `bytes` when nothing is kept, else frees it.
+    void Put(void* storage, int64_t bytes) noexcept;
+    // Moves the kept storage into the crossing, in place of its own (freed);
+    // false when nothing is kept.
+    bool Take(BlockCrossing& crossing) noexcept;
+
+private:
+    std::mutex mutex_;
+    void* storage_ = nullptr;
+    int64_t bytes_ = 0;
+};
+
 // A block the SDK raised, as the helper's event sink hands it over: takes
-// over the crossing's storage.
-Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> ArrivingBlock(BlockCrossing& block,
-                                                                                int32_t status);
+// over the crossing's storage, which goes to `shelf` (when given) once the
+// block is let go.
+Runtime::Ref<Quelto::Common::Definitions::DataAvailableEventArgs> ArrivingBlock(
+    BlockCrossing& block, int32_t status, std::shared_ptr<StorageShelf> shelf = nullptr);
 
 // Interface names the objects are reached through.
 inline constexpr const char16_t* DeviceInterface = u"Quelto.Interfaces.IDaqSystem";

@@ -1,10 +1,14 @@
 // One block of the SDK's data event, read into a native crossing that goes
 // to the bridge in one call, the event sink's (see Subscription). The bridge
 // hands over the names and kinds of a block's fields
-// (its one list, in its order) when the helper starts; for each type of event
-// a method that reads them all is compiled once, and for each type of array
-// one that describes it and one that copies it. Every array is copied into
-// one piece of native memory the bridge gives, each pinned only while it is
+// (its one list, in its order) when the helper starts. For each type of
+// event whose array fields all name a primitive array type, one method is
+// compiled that reads the whole block: the numbers, each array's
+// description, and each array's copy into the one piece of native memory
+// the bridge gives. Any other type (or an array of another type than its
+// field names) is read field by field: a method compiled once per event type
+// reads the numbers and the arrays, and for each type of array one
+// describes it and one copies it. Each array is pinned only while it is
 // copied (by a pinned local), so nothing stays pinned and nothing is left to
 // release.
 using System;
@@ -41,11 +45,16 @@ static partial class Operations {
         [ThreadStatic] static object[] found;
 
         delegate void ReadFields(object e, IntPtr numbers, object[] arrays);
+        // Reads the whole block into the crossing, the arrays into `storage`
+        // when `capacity` bytes hold them; returns the bytes they need, or -1
+        // when an array is not of its field's type.
+        delegate long ReadWhole(object e, IntPtr crossing, IntPtr storage, long capacity);
 
         // The reader of one type of event; a field the type lacks reads as 0
         // or null.
         sealed class Layout {
             public Type Type;
+            public ReadWhole Whole;  // null when the type is read field by field
             public ReadFields Read;
             public ArrayType[] Arrays;  // per array field: the last array type seen there
         }
@@ -198,6 +207,31 @@ static partial class Operations {
 
         public unsafe void Read(object e, IntPtr crossing) {
             Layout l = LayoutOf(e.GetType());
+            if (l.Whole != null && ReadWholeBlock(l.Whole, e, (byte*)crossing)) return;
+            ReadByField(l, e, crossing);
+        }
+
+        // False when an array is not of its field's type or its first element
+        // is not at index 0 (a lower bound that is not 0).
+        unsafe bool ReadWholeBlock(ReadWhole whole, object e, byte* crossing) {
+            try {
+                long capacity = *(long*)(crossing + 8);
+                long total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, capacity);
+                if (total > capacity) {
+                    if (storage((IntPtr)crossing, total) == IntPtr.Zero) {
+                        throw new OutOfMemoryException("No native memory for a block of " + total + " bytes.");
+                    }
+                    total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, *(long*)(crossing + 8));
+                }
+                if (total >= 0) return true;
+            } catch (IndexOutOfRangeException) {
+            }
+            long* described = (long*)(crossing + CrossingHeaderBytes + 8 * numbers.Length);
+            for (int k = 0; k < DescribedArrayBytes / 8 * arrays.Length; ++k) described[k] = 0;
+            return false;
+        }
+
+        unsafe void ReadByField(Layout l, object e, IntPtr crossing) {
             object[] values = found;
             if (values == null || values.Length < arrays.Length) found = values = new object[arrays.Length];
             byte* block = (byte*)crossing;
@@ -287,8 +321,193 @@ static partial class Operations {
                 il.Emit(OpCodes.Stelem_Ref);
             }
             il.Emit(OpCodes.Ret);
-            return new Layout { Type = type, Read = (ReadFields)dm.CreateDelegate(typeof(ReadFields)),
+            return new Layout { Type = type, Whole = CompileWhole(type),
+                                Read = (ReadFields)dm.CreateDelegate(typeof(ReadFields)),
                                 Arrays = new ArrayType[arrays.Length] };
+        }
+
+        // long ReadWhole(object e, byte* crossing, byte* storage, long capacity),
+        // for a type whose array fields all name an array of a primitive (or
+        // enumeration) type, else null. Numbers as Compile's; then each
+        // array's description and the sum of their sizes (each rounded up to
+        // 16 bytes); when they fit `capacity`, each array's copy at its place.
+        ReadWhole CompileWhole(Type type) {
+            var fields = new FieldInfo[arrays.Length];
+            for (int k = 0; k < arrays.Length; ++k) {
+                fields[k] = type.GetField(arrays[k], BindingFlags.Public | BindingFlags.Instance);
+                Type t = fields[k] == null ? null : fields[k].FieldType;
+                int code;
+                if (t != null && (!t.IsArray || ElementSize(t.GetElementType(), out code) == 0)) return null;
+            }
+            var dm = new DynamicMethod("ReadWhole_" + type.Name, typeof(long),
+                                       new[] { typeof(object), typeof(IntPtr), typeof(IntPtr), typeof(long) },
+                                       typeof(Operations).Module, true);
+            ILGenerator il = dm.GetILGenerator();
+            LocalBuilder e = il.DeclareLocal(type);
+            LocalBuilder total = il.DeclareLocal(typeof(long));
+            LocalBuilder next = il.DeclareLocal(typeof(byte*));
+            Label refused = il.DefineLabel();
+            il.Emit(OpCodes.Ldarg_0);
+            il.Emit(OpCodes.Castclass, type);
+            il.Emit(OpCodes.Stloc, e);
+            int arraysAt = CrossingHeaderBytes + 8 * numbers.Length;
+            for (int k = 0; k < numbers.Length; ++k) {
+                FieldInfo f = type.GetField(numbers[k], BindingFlags.Public | BindingFlags.Instance);
+                if (f == null) continue;
+                il.Emit(OpCodes.Ldarg_1);
+                il.Emit(OpCodes.Ldc_I4, CrossingHeaderBytes + 8 * k);
+                il.Emit(OpCodes.Add);
+                il.Emit(OpCodes.Ldloc, e);
+                il.Emit(OpCodes.Ldfld, f);
+                EmitNumber(il, f.FieldType);
+                if (flags[k]) {
+                    il.Emit(OpCodes.Ldc_I8, 0L);
+                    il.Emit(OpCodes.Cgt_Un);
+                    il.Emit(OpCodes.Conv_U8);
+                }
+                il.Emit(OpCodes.Stind_I8);
+            }
+            var values = new LocalBuilder[arrays.Length];
+            var sizes = new LocalBuilder[arrays.Length];
+            for (int k = 0; k < arrays.Length; ++k) {
+                if (fields[k] == null) continue;
+                Type t = fields[k].FieldType;
+                values[k] = il.DeclareLocal(t);
+                sizes[k] = il.DeclareLocal(typeof(long));
+                Label absent = il.DefineLabel();
+                il.Emit(OpCodes.Ldloc, e);
+                il.Emit(OpCodes.Ldfld, fields[k]);
+                il.Emit(OpCodes.Stloc, values[k]);
+                il.Emit(OpCodes.Ldloc, values[k]);
+                il.Emit(OpCodes.Brfalse, absent);
+                // An int field may hold a uint[] and the like: the exact type only.
+                il.Emit(OpCodes.Ldloc, values[k]);
+                il.Emit(OpCodes.Callvirt, typeof(object).GetMethod("GetType"));
+                il.Emit(OpCodes.Ldtoken, t);
+                il.Emit(OpCodes.Call, typeof(Type).GetMethod("GetTypeFromHandle"));
+                il.Emit(OpCodes.Bne_Un, refused);
+                EmitDescribe(il, t, values[k], sizes[k], arraysAt + DescribedArrayBytes * k);
+                il.Emit(OpCodes.Ldloc, total);
+                il.Emit(OpCodes.Ldloc, sizes[k]);
+                EmitAligned(il);
+                il.Emit(OpCodes.Add);
+                il.Emit(OpCodes.Stloc, total);
+                il.MarkLabel(absent);
+            }
+            Label fits = il.DefineLabel();
+            il.Emit(OpCodes.Ldloc, total);
+            il.Emit(OpCodes.Ldarg_3);
+            il.Emit(OpCodes.Ble, fits);
+            il.Emit(OpCodes.Ldloc, total);
+            il.Emit(OpCodes.Ret);
+            il.MarkLabel(fits);
+            il.Emit(OpCodes.Ldarg_2);
+            il.Emit(OpCodes.Stloc, next);
+            for (int k = 0; k < arrays.Length; ++k) {
+                if (fields[k] == null) continue;
+                EmitCopy(il, fields[k].FieldType, values[k], sizes[k], next, arraysAt + DescribedArrayBytes * k, refused);
+            }
+            il.Emit(OpCodes.Ldloc, total);
+            il.Emit(OpCodes.Ret);
+            il.MarkLabel(refused);
+            il.Emit(OpCodes.Ldc_I8, -1L);
+            il.Emit(OpCodes.Ret);
+            return (ReadWhole)dm.CreateDelegate(typeof(ReadWhole));
+        }
+
+        // The PinnedArray at `at` of the crossing (but its addresses) for the
+        // array in `value`; its size in bytes into `size`.
+        static void EmitDescribe(ILGenerator il, Type t, LocalBuilder value, LocalBuilder size, int at) {
+            Type element = t.GetElementType();
+            int typeCode;
+            int elementSize = ElementSize(element, out typeCode);
+            int rank = t.GetArrayRank();
+            bool vector = t == element.MakeArrayType();
+            Action<int, Action> store = (offset, push) => {
+                il.Emit(OpCodes.Ldarg_1);
+                il.Emit(OpCodes.Ldc_I4, at + offset);
+                il.Emit(OpCodes.Add);
+                push();
+                il.Emit(OpCodes.Stind_I4);
+            };
+            store(16, () => il.Emit(OpCodes.Ldc_I4, rank));
+            store(20, () => il.Emit(OpCodes.Ldc_I4, elementSize));
+            store(36, () => il.Emit(OpCodes.Ldc_I4, typeCode));
+            il.Emit(OpCodes.Ldc_I8, (long)elementSize);
+            il.Emit(OpCodes.Stloc, size);
+            for (int d = 0; d < rank; ++d) {
+                int dimension = d;
+                store(24 + 4 * d, () => {
+                    il.Emit(OpCodes.Ldloc, value);
+                    if (vector) {
+                        il.Emit(OpCodes.Ldlen);
+                        il.Emit(OpCodes.Conv_I4);
+                    } else {
+                        il.Emit(OpCodes.Ldc_I4, dimension);
+                        il.Emit(OpCodes.Callvirt, typeof(Array).GetMethod("GetLength"));
+                    }
+                    il.Emit(OpCodes.Dup);
+                    il.Emit(OpCodes.Conv_I8);
+                    il.Emit(OpCodes.Ldloc, size);
+                    il.Emit(OpCodes.Mul);
+                    il.Emit(OpCodes.Stloc, size);
+                });
+            }
+            for (int d = rank; d < 3; ++d) store(24 + 4 * d, () => il.Emit(OpCodes.Ldc_I4_1));
+        }
+
+        // Copies the array in `value` (`size` bytes, none when 0) to `next`,
+        // pinned by a local while it is copied, writes `next` as its Data and
+        // moves `next` on by the size rounded up to 16 bytes.
+        static void EmitCopy(ILGenerator il, Type t, LocalBuilder value, LocalBuilder size, LocalBuilder next, int at,
+                             Label refused) {
+            Type element = t.GetElementType();
+            int rank = t.GetArrayRank();
+            bool vector = t == element.MakeArrayType();
+            Label skip = il.DefineLabel();
+            LocalBuilder first = il.DeclareLocal(element.MakeByRefType(), true);
+            il.Emit(OpCodes.Ldloc, size);
+            il.Emit(OpCodes.Brfalse, skip);
+            il.Emit(OpCodes.Ldloc, size);
+            il.Emit(OpCodes.Ldc_I8, (long)uint.MaxValue);
+            il.Emit(OpCodes.Bgt_Un, refused);
+            il.Emit(OpCodes.Ldloc, value);
+            for (int d = 0; d < rank; ++d) il.Emit(OpCodes.Ldc_I4_0);
+            if (vector) {
+                il.Emit(OpCodes.Ldelema, element);
+            } else {
+                il.Emit(OpCodes.Call, t.GetMethod("Address"));
+            }
+            il.Emit(OpCodes.Stloc, first);
+            il.Emit(OpCodes.Ldloc, next);
+            il.Emit(OpCodes.Ldloc, first);
+            il.Emit(OpCodes.Conv_U);
+            il.Emit(OpCodes.Ldloc, size);
+            il.Emit(OpCodes.Conv_U4);
+            il.Emit(OpCodes.Cpblk);
+            il.Emit(OpCodes.Ldc_I4_0);
+            il.Emit(OpCodes.Conv_U);
+            il.Emit(OpCodes.Stloc, first);
+            il.Emit(OpCodes.Ldarg_1);
+            il.Emit(OpCodes.Ldc_I4, at + 8);
+            il.Emit(OpCodes.Add);
+            il.Emit(OpCodes.Ldloc, next);
+            il.Emit(OpCodes.Stind_I);
+            il.Emit(OpCodes.Ldloc, next);
+            il.Emit(OpCodes.Ldloc, size);
+            EmitAligned(il);
+            il.Emit(OpCodes.Conv_I);
+            il.Emit(OpCodes.Add);
+            il.Emit(OpCodes.Stloc, next);
+            il.MarkLabel(skip);
+        }
+
+        // The long on the stack rounded up to a multiple of 16.
+        static void EmitAligned(ILGenerator il) {
+            il.Emit(OpCodes.Ldc_I8, 15L);
+            il.Emit(OpCodes.Add);
+            il.Emit(OpCodes.Ldc_I8, ~15L);
+            il.Emit(OpCodes.And);
         }
 
         // The value on the stack, of type t, as a 64-bit number: integers by

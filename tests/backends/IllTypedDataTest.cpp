@@ -37,7 +37,8 @@ void Record(const Quelto_DataAvailableEventArgs_C* e, void* context) {
 
 // The first of three blocks is ill-typed; it is reported with the runtime's
 // exception and skipped, the next two arrive. Before: an int[,] of samples
-// passed as float bits, a long scan number of 4294967295 as -1; a block of no
+// passed as float bits (a ushort[] in a short[] field is refused the same
+// way), a long scan number of 4294967295 as -1; a block of no
 // event arguments was reported without saying so.
 TEST(IllTypedBlocks, EachIsReportedAsTheRuntimesExceptionAndSkipped) {
     struct Case {
@@ -46,6 +47,8 @@ TEST(IllTypedBlocks, EachIsReportedAsTheRuntimesExceptionAndSkipped) {
     };
     const Case cases[] = {
         {"int[,]", "System.InvalidCastException: A DataAvailableEventArgs array has an unexpected type: EmgSamples."},
+        {"ushort-as-short",
+         "System.InvalidCastException: A DataAvailableEventArgs array has an unexpected type: SensorStates."},
         {"long", "System.InvalidCastException: A DataAvailableEventArgs number does not fit its field: ScanNumber is "
                  "4294967295."},
         {"null", "System.NullReferenceException: The SDK raised DataAvailable with no event arguments (null)."},

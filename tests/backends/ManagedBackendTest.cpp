@@ -255,6 +255,55 @@ TEST_F(ManagedBackend, AConfigurationArrayOfAnotherElementTypeFailsTheLoad) {
     EXPECT_EQ(facade.LoadConfiguration("any.cfg").EfaChannelScale[10], 2.5f);
 }
 
+// A float[,] whose indices start at 1 is copied all the same.
+TEST_F(ManagedBackend, AnArrayIndexedFromOneArrivesWithItsValues) {
+    Env blocks("QUELTO_FAKE_BLOCKS", "2");
+    Env odd("QUELTO_FAKE_ODD_ARRAY", "lower-bounds");
+    Blocks seen;
+    ASSERT_TRUE(seen.Capture(2, std::chrono::seconds(30)));
+    EXPECT_EQ(seen.seen[0].ScanNumber, 0);
+    EXPECT_EQ(seen.seen[0].EmgSamples, (std::vector<float>{10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(seen.seen[1].EmgSamples.size(), 36u * 48u);
+}
+
+// The storage of blocks let go is used again for later ones, never while a
+// block still holds it: blocks kept until the end still hold their own
+// values, while every other block is let go as it comes.
+TEST_F(ManagedBackend, StorageOfBlocksLetGoIsUsedAgainOnlyOnceFree) {
+    constexpr int Count = 400;
+    Env blocks("QUELTO_FAKE_BLOCKS", std::to_string(Count).c_str());
+    auto device = Runtime::AppDomain::CurrentDomain().CreateInstance<Quelto::Interfaces::IDaqSystem>(
+        D::QueltoAssemblyName, Quelto::DaqSystemClass);
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<Runtime::Ref<D::DataAvailableEventArgs>> kept;
+    int arrived = 0;
+    device->add_DataAvailable([&](const Runtime::Ref<Runtime::Object>&, const Runtime::Ref<D::DataAvailableEventArgs>& e) {
+        e->Acquire();
+        std::lock_guard lock(m);
+        if (arrived++ % 2 == 0) kept.push_back(e);
+        cv.notify_all();
+    });
+    device->StartCapturing(D::DataAvailableEventPeriod{});
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return arrived == Count; }));
+    }
+    device->StopCapturing();
+    device->Dispose();
+    ASSERT_EQ(kept.size(), static_cast<std::size_t>(Count / 2));
+    for (std::size_t j = 0; j < kept.size(); ++j) {
+        const int k = static_cast<int>(2 * j);
+        const auto& e = *kept[j];
+        ASSERT_EQ(e.ScanNumber, k);
+        ASSERT_EQ(e.EmgSamples->Length(), 36u * 48u);
+        for (std::size_t i = 0; i < 36u * 48u; i += 97) {
+            ASSERT_EQ(e.EmgSamples->Data()[i], static_cast<float>(k * 100000 + static_cast<int>(i))) << k << " " << i;
+        }
+        ASSERT_EQ((*e.SensorStates)(0), static_cast<int16_t>(k));
+    }
+}
+
 TEST_F(ManagedBackend, CreateFailureReturnsNullAndLogsTheManagedText) {
     const auto dir = std::filesystem::temp_directory_path() / ("quelto-managed-log-" + std::to_string(getpid()));
     Env log("QUELTO_BRIDGE_LOG_DIR", dir.c_str());
