@@ -51,8 +51,9 @@ inline constexpr int BlockArrayCount =
 // flags (each as 64 bits), then the arrays, each in the order of the list.
 // The helper reads the event into a crossing of its own and copies every
 // array into Storage, StorageBytes long: the storage the event sink gave
-// back with the subscription's last block (a piece for the next one, of
-// that block's size), or a larger one it gets through the storage sink. An
+// back with the subscription's last block (a piece an earlier block left,
+// or a new one of the last block's size), or a larger one it gets through
+// the storage sink. An
 // array's Data points into it, its Pin stays 0. The crossing owns its
 // storage; the bridge takes it over in the event sink.
 struct BlockCrossing {

@@ -165,7 +165,7 @@ public:
     // `keepAlive`): element writes reach that storage. `data` holds the
     // product of the extents elements, or is null when that is 0.
     static Ref<Array> View(T* data, const std::array<int32_t, Rank>& extents, std::shared_ptr<void> keepAlive) {
-        auto view = Ref<Array>(new Array(ViewTag{}));
+        auto view = std::make_shared<Array>(ViewTag{});
         std::size_t n = 1;
         for (int32_t e : extents) n *= static_cast<std::size_t>(e < 0 ? 0 : e);
         view->extents_ = extents;
@@ -177,6 +177,13 @@ public:
 
     Array(const Array&) = delete;
     Array& operator=(const Array&) = delete;
+
+private:
+    struct ViewTag {};
+
+public:
+    // For View alone (its tag is private): an empty array.
+    explicit Array(ViewTag) : extents_{} {}
 
     int32_t GetLength(int dimension) const {
         if (dimension < 0 || dimension >= Rank) throw IndexOutOfRangeException();
@@ -201,8 +208,6 @@ public:
     const T* Data() const noexcept { return data_; }
 
 private:
-    struct ViewTag {};
-    explicit Array(ViewTag) : extents_{} {}
     static ArgumentOutOfRangeException OverflowGuard() {
         return ArgumentOutOfRangeException("Array dimensions exceeded supported range.");
     }

@@ -221,7 +221,9 @@ static partial class Operations {
                     if (storage((IntPtr)crossing, total) == IntPtr.Zero) {
                         throw new OutOfMemoryException("No native memory for a block of " + total + " bytes.");
                     }
-                    total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, *(long*)(crossing + 8));
+                    capacity = *(long*)(crossing + 8);
+                    total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, capacity);
+                    if (total > capacity) throw new InvalidOperationException("A block's arrays changed while it was read.");
                 }
                 if (total >= 0) return true;
             } catch (IndexOutOfRangeException) {
