@@ -80,13 +80,9 @@ static partial class Operations {
 
             ArrayType(Type type) {
                 Type = type;
-                Type element = type.GetElementType();
                 int typeCode;
-                int size = ElementSize(element, out typeCode);
-                bool vector = type == element.MakeArrayType();
-                int rank = type.GetArrayRank();
-                Describe = CompileDescribe(type, typeCode, vector, rank, size);
-                if (size > 0) copy = CompileCopy(type, element, vector, rank);
+                Describe = CompileDescribe(type);
+                if (ElementSize(type.GetElementType(), out typeCode) > 0) copy = CompileCopy(type);
             }
 
             // Copies the array's storage; the array is pinned by a local of
@@ -106,79 +102,29 @@ static partial class Operations {
                 }
             }
 
-            // PinnedArray: Pin at 0, Data at 8 (both left to the caller),
-            // Rank at 16, ElementSize at 20, three lengths from 24, the
-            // element's TypeCode at 36.
-            static DescribeFn CompileDescribe(Type type, int typeCode, bool vector, int rank, int size) {
+            static DescribeFn CompileDescribe(Type type) {
                 var dm = new DynamicMethod("Describe", typeof(long), new[] { typeof(Array), typeof(IntPtr) },
                                            typeof(Operations).Module, true);
                 ILGenerator il = dm.GetILGenerator();
+                LocalBuilder value = il.DeclareLocal(type);
                 LocalBuilder bytes = il.DeclareLocal(typeof(long));
-                StoreInt(il, 16, () => il.Emit(OpCodes.Ldc_I4, rank));
-                StoreInt(il, 20, () => il.Emit(OpCodes.Ldc_I4, size));
-                StoreInt(il, 36, () => il.Emit(OpCodes.Ldc_I4, typeCode));
-                il.Emit(OpCodes.Ldc_I8, (long)size);
-                il.Emit(OpCodes.Stloc, bytes);
-                for (int d = 0; d < 3; ++d) {
-                    int dimension = d;
-                    StoreInt(il, 24 + 4 * d, () => {
-                        if (dimension >= rank) {
-                            il.Emit(OpCodes.Ldc_I4_1);
-                            return;
-                        }
-                        il.Emit(OpCodes.Ldarg_0);
-                        if (vector) {
-                            il.Emit(OpCodes.Castclass, type);
-                            il.Emit(OpCodes.Ldlen);
-                            il.Emit(OpCodes.Conv_I4);
-                        } else {
-                            il.Emit(OpCodes.Ldc_I4, dimension);
-                            il.Emit(OpCodes.Callvirt, typeof(Array).GetMethod("GetLength"));
-                        }
-                        il.Emit(OpCodes.Dup);
-                        il.Emit(OpCodes.Conv_I8);
-                        il.Emit(OpCodes.Ldloc, bytes);
-                        il.Emit(OpCodes.Mul);
-                        il.Emit(OpCodes.Stloc, bytes);
-                    });
-                }
+                il.Emit(OpCodes.Ldarg_0);
+                il.Emit(OpCodes.Castclass, type);
+                il.Emit(OpCodes.Stloc, value);
+                EmitDescribe(il, type, value, bytes, 0);
                 il.Emit(OpCodes.Ldloc, bytes);
                 il.Emit(OpCodes.Ret);
                 return (DescribeFn)dm.CreateDelegate(typeof(DescribeFn));
             }
 
-            static void StoreInt(ILGenerator il, int offset, Action value) {
-                il.Emit(OpCodes.Ldarg_1);
-                il.Emit(OpCodes.Ldc_I4, offset);
-                il.Emit(OpCodes.Add);
-                value();
-                il.Emit(OpCodes.Stind_I4);
-            }
-
-            // copy(a, destination, bytes): a pinned reference to the first
-            // element (index 0 in every dimension), then one block copy.
-            static CopyFn CompileCopy(Type type, Type element, bool vector, int rank) {
+            static CopyFn CompileCopy(Type type) {
                 var dm = new DynamicMethod("Copy", typeof(void), new[] { typeof(Array), typeof(IntPtr), typeof(uint) },
                                            typeof(Operations).Module, true);
                 ILGenerator il = dm.GetILGenerator();
-                LocalBuilder first = il.DeclareLocal(element.MakeByRefType(), true);
-                il.Emit(OpCodes.Ldarg_0);
-                il.Emit(OpCodes.Castclass, type);
-                for (int d = 0; d < rank; ++d) il.Emit(OpCodes.Ldc_I4_0);
-                if (vector) {
-                    il.Emit(OpCodes.Ldelema, element);
-                } else {
-                    il.Emit(OpCodes.Call, type.GetMethod("Address"));
-                }
-                il.Emit(OpCodes.Stloc, first);
-                il.Emit(OpCodes.Ldarg_1);
-                il.Emit(OpCodes.Ldloc, first);
-                il.Emit(OpCodes.Conv_U);
-                il.Emit(OpCodes.Ldarg_2);
-                il.Emit(OpCodes.Cpblk);
-                il.Emit(OpCodes.Ldc_I4_0);
-                il.Emit(OpCodes.Conv_U);
-                il.Emit(OpCodes.Stloc, first);
+                EmitBlockCopy(il, type, () => {
+                    il.Emit(OpCodes.Ldarg_0);
+                    il.Emit(OpCodes.Castclass, type);
+                }, () => il.Emit(OpCodes.Ldarg_1), () => il.Emit(OpCodes.Ldarg_2));
                 il.Emit(OpCodes.Ret);
                 return (CopyFn)dm.CreateDelegate(typeof(CopyFn));
             }
@@ -296,22 +242,7 @@ static partial class Operations {
             il.Emit(OpCodes.Ldarg_0);
             il.Emit(OpCodes.Castclass, type);
             il.Emit(OpCodes.Stloc, e);
-            for (int k = 0; k < numbers.Length; ++k) {
-                FieldInfo f = type.GetField(numbers[k], BindingFlags.Public | BindingFlags.Instance);
-                if (f == null) continue;
-                il.Emit(OpCodes.Ldarg_1);
-                il.Emit(OpCodes.Ldc_I4, 8 * k);
-                il.Emit(OpCodes.Add);
-                il.Emit(OpCodes.Ldloc, e);
-                il.Emit(OpCodes.Ldfld, f);
-                EmitNumber(il, f.FieldType);
-                if (flags[k]) {  // any value but 0 is set
-                    il.Emit(OpCodes.Ldc_I8, 0L);
-                    il.Emit(OpCodes.Cgt_Un);
-                    il.Emit(OpCodes.Conv_U8);
-                }
-                il.Emit(OpCodes.Stind_I8);
-            }
+            EmitNumbers(il, type, e, 0);
             for (int k = 0; k < arrays.Length; ++k) {
                 FieldInfo f = type.GetField(arrays[k], BindingFlags.Public | BindingFlags.Instance);
                 if (f == null) continue;
@@ -353,22 +284,7 @@ static partial class Operations {
             il.Emit(OpCodes.Castclass, type);
             il.Emit(OpCodes.Stloc, e);
             int arraysAt = CrossingHeaderBytes + 8 * numbers.Length;
-            for (int k = 0; k < numbers.Length; ++k) {
-                FieldInfo f = type.GetField(numbers[k], BindingFlags.Public | BindingFlags.Instance);
-                if (f == null) continue;
-                il.Emit(OpCodes.Ldarg_1);
-                il.Emit(OpCodes.Ldc_I4, CrossingHeaderBytes + 8 * k);
-                il.Emit(OpCodes.Add);
-                il.Emit(OpCodes.Ldloc, e);
-                il.Emit(OpCodes.Ldfld, f);
-                EmitNumber(il, f.FieldType);
-                if (flags[k]) {
-                    il.Emit(OpCodes.Ldc_I8, 0L);
-                    il.Emit(OpCodes.Cgt_Un);
-                    il.Emit(OpCodes.Conv_U8);
-                }
-                il.Emit(OpCodes.Stind_I8);
-            }
+            EmitNumbers(il, type, e, CrossingHeaderBytes);
             var values = new LocalBuilder[arrays.Length];
             var sizes = new LocalBuilder[arrays.Length];
             for (int k = 0; k < arrays.Length; ++k) {
@@ -417,8 +333,10 @@ static partial class Operations {
             return (ReadWhole)dm.CreateDelegate(typeof(ReadWhole));
         }
 
-        // The PinnedArray at `at` of the crossing (but its addresses) for the
-        // array in `value`; its size in bytes into `size`.
+        // The PinnedArray at `at` of the second argument (but its addresses)
+        // for the array in `value`; its size in bytes into `size`. A
+        // PinnedArray: Pin at 0, Data at 8, Rank at 16, ElementSize at 20,
+        // three lengths from 24, the element's TypeCode at 36.
         static void EmitDescribe(ILGenerator il, Type t, LocalBuilder value, LocalBuilder size, int at) {
             Type element = t.GetElementType();
             int typeCode;
@@ -463,33 +381,16 @@ static partial class Operations {
         // moves `next` on by the size rounded up to 16 bytes.
         static void EmitCopy(ILGenerator il, Type t, LocalBuilder value, LocalBuilder size, LocalBuilder next, int at,
                              Label refused) {
-            Type element = t.GetElementType();
-            int rank = t.GetArrayRank();
-            bool vector = t == element.MakeArrayType();
             Label skip = il.DefineLabel();
-            LocalBuilder first = il.DeclareLocal(element.MakeByRefType(), true);
             il.Emit(OpCodes.Ldloc, size);
             il.Emit(OpCodes.Brfalse, skip);
             il.Emit(OpCodes.Ldloc, size);
             il.Emit(OpCodes.Ldc_I8, (long)uint.MaxValue);
             il.Emit(OpCodes.Bgt_Un, refused);
-            il.Emit(OpCodes.Ldloc, value);
-            for (int d = 0; d < rank; ++d) il.Emit(OpCodes.Ldc_I4_0);
-            if (vector) {
-                il.Emit(OpCodes.Ldelema, element);
-            } else {
-                il.Emit(OpCodes.Call, t.GetMethod("Address"));
-            }
-            il.Emit(OpCodes.Stloc, first);
-            il.Emit(OpCodes.Ldloc, next);
-            il.Emit(OpCodes.Ldloc, first);
-            il.Emit(OpCodes.Conv_U);
-            il.Emit(OpCodes.Ldloc, size);
-            il.Emit(OpCodes.Conv_U4);
-            il.Emit(OpCodes.Cpblk);
-            il.Emit(OpCodes.Ldc_I4_0);
-            il.Emit(OpCodes.Conv_U);
-            il.Emit(OpCodes.Stloc, first);
+            EmitBlockCopy(il, t, () => il.Emit(OpCodes.Ldloc, value), () => il.Emit(OpCodes.Ldloc, next), () => {
+                il.Emit(OpCodes.Ldloc, size);
+                il.Emit(OpCodes.Conv_U4);
+            });
             il.Emit(OpCodes.Ldarg_1);
             il.Emit(OpCodes.Ldc_I4, at + 8);
             il.Emit(OpCodes.Add);
@@ -504,12 +405,59 @@ static partial class Operations {
             il.MarkLabel(skip);
         }
 
+        // One block copy of an array of type t: a pinned reference to its
+        // first element (index 0 in every dimension: an array indexed from 1
+        // fails with IndexOutOfRangeException), then cpblk to the
+        // destination, then the pin let go.
+        static void EmitBlockCopy(ILGenerator il, Type t, Action loadArray, Action loadDestination, Action loadBytes) {
+            Type element = t.GetElementType();
+            LocalBuilder first = il.DeclareLocal(element.MakeByRefType(), true);
+            loadArray();
+            for (int d = 0; d < t.GetArrayRank(); ++d) il.Emit(OpCodes.Ldc_I4_0);
+            if (t == element.MakeArrayType()) {
+                il.Emit(OpCodes.Ldelema, element);
+            } else {
+                il.Emit(OpCodes.Call, t.GetMethod("Address"));
+            }
+            il.Emit(OpCodes.Stloc, first);
+            loadDestination();
+            il.Emit(OpCodes.Ldloc, first);
+            il.Emit(OpCodes.Conv_U);
+            loadBytes();
+            il.Emit(OpCodes.Cpblk);
+            il.Emit(OpCodes.Ldc_I4_0);
+            il.Emit(OpCodes.Conv_U);
+            il.Emit(OpCodes.Stloc, first);
+        }
+
         // The long on the stack rounded up to a multiple of 16.
         static void EmitAligned(ILGenerator il) {
             il.Emit(OpCodes.Ldc_I8, 15L);
             il.Emit(OpCodes.Add);
             il.Emit(OpCodes.Ldc_I8, ~15L);
             il.Emit(OpCodes.And);
+        }
+
+        // Each number or flag of the event in local `e`, of `type`, stored as
+        // 64 bits at `at` + 8 * its place from the second argument; a flag
+        // as 1 for any value but 0. A field the type lacks is left alone.
+        void EmitNumbers(ILGenerator il, Type type, LocalBuilder e, int at) {
+            for (int k = 0; k < numbers.Length; ++k) {
+                FieldInfo f = type.GetField(numbers[k], BindingFlags.Public | BindingFlags.Instance);
+                if (f == null) continue;
+                il.Emit(OpCodes.Ldarg_1);
+                il.Emit(OpCodes.Ldc_I4, at + 8 * k);
+                il.Emit(OpCodes.Add);
+                il.Emit(OpCodes.Ldloc, e);
+                il.Emit(OpCodes.Ldfld, f);
+                EmitNumber(il, f.FieldType);
+                if (flags[k]) {
+                    il.Emit(OpCodes.Ldc_I8, 0L);
+                    il.Emit(OpCodes.Cgt_Un);
+                    il.Emit(OpCodes.Conv_U8);
+                }
+                il.Emit(OpCodes.Stind_I8);
+            }
         }
 
         // The value on the stack, of type t, as a 64-bit number: integers by
