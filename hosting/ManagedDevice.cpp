@@ -104,7 +104,7 @@ void DeliverEvent(intptr_t id, BlockCrossing& block, int32_t status) noexcept {
         {
             std::lock_guard lock(g_devicesMutex);
             auto it = g_subscriptions.find(id);
-            if (it != g_subscriptions.end()) subscription = it->second;
+            if (it != g_subscriptions.end() && it->second->handler) subscription = it->second;
         }
         auto e = ArrivingBlock(block, status, subscription ? subscription->shelf : nullptr);
         if (subscription) subscription->handler(nullptr, e);
