@@ -164,9 +164,7 @@ static partial class Operations {
                 long capacity = *(long*)(crossing + 8);
                 long total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, capacity);
                 if (total > capacity) {
-                    if (storage((IntPtr)crossing, total) == IntPtr.Zero) {
-                        throw new OutOfMemoryException("No native memory for a block of " + total + " bytes.");
-                    }
+                    Grow((IntPtr)crossing, total);
                     capacity = *(long*)(crossing + 8);
                     total = whole(e, (IntPtr)crossing, *(IntPtr*)crossing, capacity);
                     if (total > capacity) throw new InvalidOperationException("A block's arrays changed while it was read.");
@@ -196,8 +194,7 @@ static partial class Operations {
                 }
                 byte* next = *(byte**)block;
                 if (total > *(long*)(block + 8)) {
-                    next = (byte*)storage(crossing, total);
-                    if (next == null) throw new OutOfMemoryException("No native memory for a block of " + total + " bytes.");
+                    next = (byte*)Grow(crossing, total);
                 }
                 for (int k = 0; k < arrays.Length; ++k) {
                     Array x = values[k] as Array;
@@ -212,6 +209,13 @@ static partial class Operations {
             } finally {
                 Array.Clear(values, 0, arrays.Length);
             }
+        }
+
+        // The crossing's storage, replaced by a piece of `total` bytes.
+        IntPtr Grow(IntPtr crossing, long total) {
+            IntPtr grown = storage(crossing, total);
+            if (grown == IntPtr.Zero) throw new OutOfMemoryException("No native memory for a block of " + total + " bytes.");
+            return grown;
         }
 
         static long Aligned(long bytes) { return (bytes + 15) & ~15L; }
